@@ -1,0 +1,44 @@
+// Encryption and decryption of hex text with random 4-bit masks.
+//
+// Every hex digit (a nibble) is XORed with 13 fresh masks, and with further masks for as long as
+// it comes out zero, so no encrypted digit is ever "0". The key, the encrypting bits, lists every
+// mask: per digit a group of ",dddd" masks in the order applied, closed by "|".
+//
+// Both operations read their hex strictly (blanks skipped, upper or lower case, an even number of
+// hex digits) and throw Error with a message naming the box and the position of what is wrong.
+// Like the original tool they consume their hex argument: when at least one byte was taken it ends
+// empty; on an error it is left as it was.
+#pragma once
+
+#include "random.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morvalen {
+
+inline constexpr int kMasksPerDigit = 13;
+inline constexpr std::string_view kPlainBox = "Hex to encrypt";
+inline constexpr std::string_view kEncryptedBox = "Hex encrypted";
+inline constexpr std::string_view kBitsBox = "Encrypting bits";
+
+struct EncryptResult
+{
+    std::string encryptedHex; // one digit 1-F per plain digit
+    std::string encryptingBits;
+};
+
+// Called after each extra mask applied to a digit that came out zero; the window runs its event
+// loop here. It may start a nested encryption or decryption.
+using YieldFn = std::function<void()>;
+
+EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random = systemRandom(),
+                              const YieldFn& onExtraMask = {});
+
+// Plain hex, two upper-case digits per byte. The encrypting bits must hold exactly one group per
+// digit of the encrypted hex; any departure from the format is an error that says where.
+std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspassword);
+
+} // namespace morvalen

@@ -1,0 +1,120 @@
+#include "keyformat.h"
+
+#include "cipher.h"
+#include "textconv/boxtext.h"
+#include "textconv/errors.h"
+#include "textconv/primitives.h"
+
+#include <string>
+
+namespace morvalen {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+class KeyReader
+{
+public:
+    KeyReader(std::string_view bits, std::size_t digitCount)
+        : m_bits(bits)
+        , m_digitCount(digitCount)
+    {
+        m_groups.reserve(digitCount);
+    }
+
+    std::vector<std::uint8_t> read()
+    {
+        for (std::size_t i = 0; i < m_bits.size(); ++i) {
+            const char c = m_bits[i];
+            if (isBlank(c)) {
+                continue;
+            }
+            if (m_groupStart == kNone) {
+                m_groupStart = i;
+                if (c == '0' || c == '1') {
+                    fail("the group at " + position(i) + " does not begin with ','.");
+                }
+            }
+            switch (c) {
+            case '0':
+            case '1':
+                m_maskValue = static_cast<std::uint8_t>(((m_maskValue << 1) | (c - '0')) & 0xF);
+                ++m_maskDigits;
+                break;
+            case ',':
+                finishMask();
+                m_maskStart = i;
+                break;
+            case '|':
+                finishMask();
+                closeGroup();
+                break;
+            default: fail(describeCharacter(m_bits, i) + " at " + position(i) + " is not 0, 1, ',' or '|'.");
+            }
+        }
+        if (m_groupStart != kNone) {
+            fail("the text from " + position(m_groupStart) + " is not closed by '|'.");
+        }
+        if (m_groupCount != m_digitCount) {
+            fail(counted(m_groupCount, "mask group", "mask groups") + " for "
+                 + counted(m_digitCount, "hex digit", "hex digits") + "; each digit needs its own group.");
+        }
+        return std::move(m_groups);
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const
+    {
+        throw Error(ErrorKind::InvalidInput, std::string(kBitsBox) + ": " + what);
+    }
+
+    std::string position(std::size_t offset) const
+    {
+        return "position " + integerText(static_cast<std::int64_t>(characterPosition(m_bits, offset)));
+    }
+
+    void finishMask()
+    {
+        if (m_maskStart == kNone) {
+            return;
+        }
+        if (m_maskDigits != 4) {
+            fail("the mask at " + position(m_maskStart) + " has " + counted(m_maskDigits, "digit", "digits")
+                 + "; a mask has 4.");
+        }
+        m_groupXor ^= m_maskValue;
+        m_maskStart = kNone;
+        m_maskDigits = 0;
+        m_maskValue = 0;
+    }
+
+    void closeGroup()
+    {
+        // Groups past the digit count only need counting, for the message.
+        if (m_groupCount < m_digitCount) {
+            m_groups.push_back(m_groupXor);
+        }
+        ++m_groupCount;
+        m_groupXor = 0;
+        m_groupStart = kNone;
+    }
+
+    std::string_view m_bits;
+    std::size_t m_digitCount;
+    std::vector<std::uint8_t> m_groups;
+    std::size_t m_groupCount = 0;
+    std::size_t m_groupStart = kNone;
+    std::size_t m_maskStart = kNone;
+    std::size_t m_maskDigits = 0;
+    std::uint8_t m_maskValue = 0;
+    std::uint8_t m_groupXor = 0;
+};
+
+} // namespace
+
+std::vector<std::uint8_t> readEncryptingBits(std::string_view bits, std::size_t digitCount)
+{
+    return KeyReader(bits, digitCount).read();
+}
+
+} // namespace morvalen

@@ -1,0 +1,163 @@
+// morvalen-cli: the cipher for scripts. Errors go to standard error with exit status 1, usage
+// errors with exit status 2, and nothing is printed on standard output unless the command succeeds.
+#include "cipher/cipher.h"
+#include "textconv/errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kUsage = R"(Usage: morvalen-cli encrypt [HEX]
+       morvalen-cli decrypt [HEX BITS]
+       morvalen-cli --help | --version
+
+  encrypt   Encrypt HEX, or without it all of standard input, with fresh random masks.
+            Prints the encrypted hex on line 1 and the encrypting bits (the key) on line 2.
+  decrypt   Decrypt HEX with the encrypting bits BITS. Without arguments it reads standard
+            input: the encrypted hex on the first line, the encrypting bits after it.
+            Prints the plain hex, two upper-case digits per byte.
+
+Blanks and line breaks carry no meaning in any input; hex digits may be lower case.
+Exit status: 0 on success, 1 when the input is invalid, 2 for a usage error.
+)";
+
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+
+struct UsageError
+{
+    std::string message;
+};
+
+struct WriteError
+{
+    int error;
+};
+
+std::string readStandardInput()
+{
+    std::string text;
+    std::size_t used = 0;
+    for (;;) {
+        if (text.size() - used < 65536) {
+            text.resize(std::max<std::size_t>(text.size() * 2, 1 << 16));
+        }
+        const ssize_t got = ::read(STDIN_FILENO, text.data() + used, text.size() - used);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw morvalen::Error(morvalen::ErrorKind::InvalidInput,
+                                  std::string("cannot read standard input: ") + std::strerror(errno));
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    text.resize(used);
+    return text;
+}
+
+void writeLine(std::string_view text)
+{
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fputc('\n', stdout) == EOF) {
+        throw WriteError {errno};
+    }
+}
+
+int encryptCommand(const std::vector<std::string_view>& args)
+{
+    if (args.size() > 1) {
+        throw UsageError {"encrypt takes at most one argument, HEX."};
+    }
+    std::string hex = args.empty() ? readStandardInput() : std::string(args[0]);
+    const morvalen::EncryptResult result = morvalen::encrypthexbytes(hex);
+    writeLine(result.encryptedHex);
+    writeLine(result.encryptingBits);
+    return 0;
+}
+
+int decryptCommand(const std::vector<std::string_view>& args)
+{
+    if (args.size() == 1 || args.size() > 2) {
+        throw UsageError {"decrypt takes no arguments, or both HEX and BITS."};
+    }
+    std::string hex;
+    std::string input;
+    std::string_view bits;
+    if (args.empty()) {
+        input = readStandardInput();
+        const std::size_t lineEnd = input.find('\n');
+        hex = input.substr(0, lineEnd);
+        bits = lineEnd == std::string::npos ? std::string_view() : std::string_view(input).substr(lineEnd + 1);
+    } else {
+        hex = std::string(args[0]);
+        bits = args[1];
+    }
+    writeLine(morvalen::decrypthexbytes(hex, bits));
+    return 0;
+}
+
+int run(const std::vector<std::string_view>& argv)
+{
+    std::vector<std::string_view> operands;
+    bool optionsEnded = false;
+    for (const std::string_view arg : argv) {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            writeLine(kUsage.substr(0, kUsage.size() - 1));
+            return 0;
+        } else if (!optionsEnded && arg == "--version") {
+            writeLine("morvalen-cli 1.0.0.0");
+            return 0;
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            throw UsageError {"unknown option '" + std::string(arg) + "'."};
+        } else {
+            operands.push_back(arg);
+        }
+    }
+    if (operands.empty()) {
+        throw UsageError {"no command given."};
+    }
+    const std::string_view command = operands.front();
+    operands.erase(operands.begin());
+    if (command == "encrypt") {
+        return encryptCommand(operands);
+    }
+    if (command == "decrypt") {
+        return decryptCommand(operands);
+    }
+    throw UsageError {"unknown command '" + std::string(command) + "'."};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        const int status = run(std::vector<std::string_view>(argv + 1, argv + argc));
+        if (std::fflush(stdout) != 0) {
+            throw WriteError {errno};
+        }
+        return status;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "morvalen-cli: %s\n%s", e.message.c_str(), kUsage.data());
+        return kUsageError;
+    } catch (const WriteError& e) {
+        std::fprintf(stderr, "morvalen-cli: cannot write the output: %s\n", std::strerror(e.error));
+    } catch (const morvalen::Error& e) {
+        std::fprintf(stderr, "morvalen-cli: %s\n", e.what());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morvalen-cli: %s\n", e.what());
+    }
+    return kFailure;
+}

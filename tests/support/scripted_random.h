@@ -1,0 +1,44 @@
+// A random source that hands out chosen masks, two per byte as the cipher unpacks them, and
+// then a filler that is never zero, so a script need only hold the masks a test cares about.
+#pragma once
+
+#include "cipher/random.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace morvalen::testing {
+
+class ScriptedRandom final : public RandomSource
+{
+public:
+    explicit ScriptedRandom(std::vector<std::uint8_t> masks, std::uint8_t filler = 0x5)
+        : m_masks(std::move(masks))
+        , m_filler(filler)
+    {
+    }
+
+    void fill(std::span<std::uint8_t> out) override
+    {
+        for (std::uint8_t& byte : out) {
+            const std::uint8_t high = nextMask();
+            byte = static_cast<std::uint8_t>((high << 4) | nextMask());
+        }
+    }
+
+    std::size_t masksDrawn() const { return m_next; }
+
+private:
+    std::uint8_t nextMask()
+    {
+        const std::size_t i = m_next++;
+        return i < m_masks.size() ? m_masks[i] : m_filler;
+    }
+
+    std::vector<std::uint8_t> m_masks;
+    std::uint8_t m_filler;
+    std::size_t m_next = 0;
+};
+
+} // namespace morvalen::testing
