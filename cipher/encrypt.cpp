@@ -1,21 +1,70 @@
 #include "cipher.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
+#include "textconv/memory.h"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace morvalen {
 namespace {
 
-// ",dddd" for every mask value, so a mask is written with one copy.
-constexpr std::array<std::array<char, 5>, 16> kMaskTexts = [] {
-    std::array<std::array<char, 5>, 16> texts {};
+constexpr std::size_t kMaskChars = 5; // ",dddd"
+
+// The text of every mask value, padded to eight bytes so that writing one is a single 8-byte
+// store; the three bytes past the mask are overwritten by whatever follows.
+constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
+    std::array<std::array<char, 8>, 16> texts {};
     for (std::size_t m = 0; m < 16; ++m) {
         texts[m] = {',', (m & 8) ? '1' : '0', (m & 4) ? '1' : '0', (m & 2) ? '1' : '0', (m & 1) ? '1' : '0'};
     }
     return texts;
 }();
+
+// Room to expect for a key: 13 masks and the "|" per digit, and one extra mask per digit in 15
+// on average (a digit is zero after a mask with chance 1/16). Half again of that mean covers
+// large texts; short ones get a few masks of slack. Past it the string simply grows.
+std::size_t expectedKeySize(std::size_t digits)
+{
+    return digits * (kMasksPerDigit * kMaskChars + 1) + digits / 10 * kMaskChars + 16 * kMaskChars;
+}
+
+// One digit's group is gathered here and appended to the key in one piece.
+class GroupBuffer
+{
+public:
+    explicit GroupBuffer(std::string& key)
+        : m_key(key)
+    {
+    }
+
+    void writeMask(unsigned mask)
+    {
+        if (m_end + kMaskTexts[mask].size() > m_text.size()) {
+            flush();
+        }
+        std::memcpy(m_text.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+        m_end += kMaskChars;
+    }
+
+    void close()
+    {
+        m_text[m_end++] = '|';
+        flush();
+    }
+
+private:
+    void flush()
+    {
+        m_key.append(m_text.data(), m_end);
+        m_end = 0;
+    }
+
+    std::string& m_key;
+    std::array<char, 128> m_text {};
+    std::size_t m_end = 0;
+};
 
 // Hands out 4-bit masks, two per random byte. It draws no further ahead than the 13 masks per
 // digit still certain to be needed, so a scripted source sees only the bytes encryption consumes.
@@ -67,27 +116,27 @@ EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random, c
         const std::string digits = readHexDigits(hexadesimals, kPlainBox);
         EncryptResult result;
         result.encryptedHex.resize(digits.size());
-        // 13 masks of five characters and the closing "|" per digit; extra masks are rare.
-        result.encryptingBits.reserve(digits.size() * (kMasksPerDigit * 5 + 1) + 64);
+        result.encryptingBits.reserve(expectedKeySize(digits.size()));
+        adviseHugePages(result.encryptingBits.data(), result.encryptingBits.capacity());
         MaskStream masks(random, digits.size() * kMasksPerDigit);
+        GroupBuffer group(result.encryptingBits);
         for (std::size_t n = 0; n < digits.size(); ++n) {
             unsigned nibble = hexValue(digits[n]);
-            const auto apply = [&](bool extra) {
-                const unsigned mask = masks.next(extra);
-                nibble ^= mask;
-                result.encryptingBits.append(kMaskTexts[mask].data(), kMaskTexts[mask].size());
-            };
             for (int pass = 0; pass < kMasksPerDigit; ++pass) {
-                apply(false);
+                const unsigned mask = masks.next(false);
+                nibble ^= mask;
+                group.writeMask(mask);
             }
             while (nibble == 0) {
-                apply(true);
+                const unsigned mask = masks.next(true);
+                nibble ^= mask;
+                group.writeMask(mask);
                 if (onExtraMask) {
                     onExtraMask();
                 }
             }
+            group.close();
             result.encryptedHex[n] = kHexDigits[nibble];
-            result.encryptingBits.push_back('|');
         }
         if (!digits.empty()) {
             hexadesimals.clear();

@@ -5,12 +5,15 @@
 #include "textconv/errors.h"
 #include "textconv/primitives.h"
 
+#include <bit>
+#include <cstring>
 #include <string>
 
 namespace morvalen {
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::size_t kMaskChars = 5; // ",dddd"
 
 class KeyReader
 {
@@ -24,7 +27,7 @@ public:
 
     std::vector<std::uint8_t> read()
     {
-        for (std::size_t i = 0; i < m_bits.size(); ++i) {
+        for (std::size_t i = readWholeMasks(0); i < m_bits.size(); i = readWholeMasks(i + 1)) {
             const char c = m_bits[i];
             if (isBlank(c)) {
                 continue;
@@ -63,6 +66,38 @@ public:
     }
 
 private:
+    // The common case: whole masks, each followed by ',' or '|', and the '|' that close groups,
+    // read eight bytes at a time. Returns where the byte-by-byte reader must take over.
+    std::size_t readWholeMasks(std::size_t i)
+    {
+        if constexpr (std::endian::native != std::endian::little) {
+            return i;
+        }
+        if (m_maskStart != kNone) {
+            return i;
+        }
+        while (i + 8 <= m_bits.size()) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, m_bits.data() + i, sizeof word);
+            const auto first = static_cast<char>(word);
+            const auto next = static_cast<char>(word >> 40);
+            // Byte 0 is ',' and bytes 1 to 4 are '0' or '1', then ',' or '|'.
+            if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) == 0 && (next == ',' || next == '|')) {
+                // Gathers the low bits of bytes 1 to 4 into bits 27 to 24, first digit highest.
+                const std::uint64_t bits = (word >> 8) & 0x01010101ULL;
+                m_groupXor ^= static_cast<std::uint8_t>(((bits * 0x08040201ULL) >> 24) & 0xF);
+                m_groupStart = m_groupStart == kNone ? i : m_groupStart;
+                i += kMaskChars;
+            } else if (first == '|') {
+                closeGroup();
+                ++i;
+            } else {
+                break;
+            }
+        }
+        return i;
+    }
+
     [[noreturn]] void fail(const std::string& what) const
     {
         throw Error(ErrorKind::InvalidInput, std::string(kBitsBox) + ": " + what);

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -41,30 +43,57 @@ struct WriteError
     int error;
 };
 
-std::string readStandardInput()
+// All of standard input. Grown with realloc, which moves a large block by remapping its pages
+// rather than copying them, so a 70 MB key never stands in memory twice while it is read.
+// (No huge-page hint here: it would split the mapping, and remapping then falls back to a copy.)
+class StandardInput
 {
-    std::string text;
-    std::size_t used = 0;
-    for (;;) {
-        if (text.size() - used < 65536) {
-            text.resize(std::max<std::size_t>(text.size() * 2, 1 << 16));
-        }
-        const ssize_t got = ::read(STDIN_FILENO, text.data() + used, text.size() - used);
-        if (got == 0) {
-            break;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
+public:
+    StandardInput()
+    {
+        for (;;) {
+            if (m_capacity - m_size < kChunk) {
+                grow();
             }
-            throw morvalen::Error(morvalen::ErrorKind::InvalidInput,
-                                  std::string("cannot read standard input: ") + std::strerror(errno));
+            const ssize_t got = ::read(STDIN_FILENO, m_data + m_size, m_capacity - m_size);
+            if (got == 0) {
+                break;
+            }
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw morvalen::Error(morvalen::ErrorKind::InvalidInput,
+                                      std::string("cannot read standard input: ") + std::strerror(errno));
+            }
+            m_size += static_cast<std::size_t>(got);
         }
-        used += static_cast<std::size_t>(got);
     }
-    text.resize(used);
-    return text;
-}
+
+    StandardInput(const StandardInput&) = delete;
+    StandardInput& operator=(const StandardInput&) = delete;
+    ~StandardInput() { std::free(m_data); }
+
+    std::string_view text() const { return {m_data, m_size}; }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+
+    void grow()
+    {
+        const std::size_t capacity = std::max(m_capacity * 2, 4 * kChunk);
+        void* data = std::realloc(m_data, capacity);
+        if (data == nullptr) {
+            throw std::bad_alloc();
+        }
+        m_data = static_cast<char*>(data);
+        m_capacity = capacity;
+    }
+
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
 
 void writeLine(std::string_view text)
 {
@@ -78,7 +107,7 @@ int encryptCommand(const std::vector<std::string_view>& args)
     if (args.size() > 1) {
         throw UsageError {"encrypt takes at most one argument, HEX."};
     }
-    std::string hex = args.empty() ? readStandardInput() : std::string(args[0]);
+    std::string hex = args.empty() ? std::string(StandardInput().text()) : std::string(args[0]);
     const morvalen::EncryptResult result = morvalen::encrypthexbytes(hex);
     writeLine(result.encryptedHex);
     writeLine(result.encryptingBits);
@@ -90,19 +119,16 @@ int decryptCommand(const std::vector<std::string_view>& args)
     if (args.size() == 1 || args.size() > 2) {
         throw UsageError {"decrypt takes no arguments, or both HEX and BITS."};
     }
-    std::string hex;
-    std::string input;
-    std::string_view bits;
-    if (args.empty()) {
-        input = readStandardInput();
-        const std::size_t lineEnd = input.find('\n');
-        hex = input.substr(0, lineEnd);
-        bits = lineEnd == std::string::npos ? std::string_view() : std::string_view(input).substr(lineEnd + 1);
-    } else {
-        hex = std::string(args[0]);
-        bits = args[1];
+    if (!args.empty()) {
+        std::string hex(args[0]);
+        writeLine(morvalen::decrypthexbytes(hex, args[1]));
+        return 0;
     }
-    writeLine(morvalen::decrypthexbytes(hex, bits));
+    const StandardInput input;
+    const std::string_view text = input.text();
+    const std::size_t lineEnd = std::min(text.find('\n'), text.size());
+    std::string hex(text.substr(0, lineEnd));
+    writeLine(morvalen::decrypthexbytes(hex, text.substr(std::min(lineEnd + 1, text.size()))));
     return 0;
 }
 

@@ -56,11 +56,6 @@ std::uint32_t decodeCodePoint(std::string_view sequence)
     return codePoint;
 }
 
-constexpr bool isHexDigit(char c) noexcept
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 } // namespace
 
 std::size_t characterPosition(std::string_view text, std::size_t byteOffset)
@@ -96,24 +91,26 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
 
 std::string readHexDigits(std::string_view text, std::string_view box)
 {
-    std::string digits;
-    digits.reserve(text.size());
+    std::string digits(text.size(), '\0');
+    std::size_t count = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (isHexDigit(c)) {
-            digits.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
-        } else if (!isBlank(c)) {
+        const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(text[i])];
+        if (value == detail::kOtherClass) {
             throw Error(ErrorKind::InvalidInput,
                         std::string(box) + ": " + describeCharacter(text, i) + " at position "
                             + integerText(static_cast<std::int64_t>(characterPosition(text, i)))
                             + " is not a hex digit.");
         }
+        // Written unconditionally and kept only for digits: no branch on digit or blank.
+        digits[count] = kHexDigits[value & 0xF];
+        count += value < 16;
     }
-    if (digits.size() % 2 != 0) {
+    if (count % 2 != 0) {
         throw Error(ErrorKind::InvalidInput,
-                    std::string(box) + ": " + counted(digits.size(), "hex digit", "hex digits")
+                    std::string(box) + ": " + counted(count, "hex digit", "hex digits")
                         + " is an odd count; each byte takes two.");
     }
+    digits.resize(count);
     return digits;
 }
 

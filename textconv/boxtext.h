@@ -3,7 +3,9 @@
 // (UTF-8 sequences count once, a byte that is not valid UTF-8 counts as one character).
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,16 +13,39 @@ namespace morvalen {
 
 inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
-// Value of an upper-case hex digit as readHexDigits returns them.
+namespace detail {
+inline constexpr std::uint8_t kBlankClass = 16;
+inline constexpr std::uint8_t kOtherClass = 17;
+
+// Hex digits map to their value, blanks and everything else to a class of their own, so
+// reading a box is one table look-up per byte with no branch on the character.
+inline constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+    std::array<std::uint8_t, 256> classes {};
+    classes.fill(kOtherClass);
+    for (int i = 0; i < 10; ++i) {
+        classes[static_cast<std::size_t>('0' + i)] = static_cast<std::uint8_t>(i);
+    }
+    for (int i = 0; i < 6; ++i) {
+        classes[static_cast<std::size_t>('A' + i)] = static_cast<std::uint8_t>(10 + i);
+        classes[static_cast<std::size_t>('a' + i)] = static_cast<std::uint8_t>(10 + i);
+    }
+    for (const char c : {' ', '\t', '\n', '\r', '\v', '\f'}) {
+        classes[static_cast<std::size_t>(c)] = kBlankClass;
+    }
+    return classes;
+}();
+} // namespace detail
+
+// Value of a hex digit of either case.
 constexpr unsigned hexValue(char digit) noexcept
 {
-    return static_cast<unsigned>(digit <= '9' ? digit - '0' : digit - 'A' + 10);
+    return detail::kCharClasses[static_cast<unsigned char>(digit)];
 }
 
 // Space, tab and line breaks.
 constexpr bool isBlank(char c) noexcept
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    return detail::kCharClasses[static_cast<unsigned char>(c)] == detail::kBlankClass;
 }
 
 // 1-based character position of the character that starts at byteOffset.
