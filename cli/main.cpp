@@ -180,6 +180,8 @@ int main(int argc, char** argv)
         return kUsageError;
     } catch (const WriteError& e) {
         std::fprintf(stderr, "morvalen-cli: cannot write the output: %s\n", std::strerror(e.error));
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "morvalen-cli: not enough memory for this input.\n");
     } catch (const morvalen::Error& e) {
         std::fprintf(stderr, "morvalen-cli: %s\n", e.what());
     } catch (const std::exception& e) {

@@ -67,6 +67,26 @@ TEST(Decrypt, HandEditedKeysThatKeepTheFormat)
     EXPECT_EQ(decrypt("", ""), "");
 }
 
+TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
+{
+    // Whole masks are read eight bytes at a time; blanks push the reader between that and the
+    // byte-by-byte path at every offset, and both must agree.
+    std::string plain = "0123456789ABCDEF0123456789abcdef";
+    const std::string expected = "0123456789ABCDEF0123456789ABCDEF";
+    std::string input = plain;
+    const EncryptResult encrypted = encrypthexbytes(input);
+    for (std::size_t gap = 1; gap < 12; ++gap) {
+        std::string bits;
+        for (std::size_t i = 0; i < encrypted.encryptingBits.size(); ++i) {
+            bits += encrypted.encryptingBits[i];
+            if (i % gap == gap - 1) {
+                bits += " \n\t"[i % 3];
+            }
+        }
+        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), expected) << gap;
+    }
+}
+
 TEST(Decrypt, BadHexNamesTheEncryptedBox)
 {
     EXPECT_EQ(decryptError("1Z", "||"), "Hex encrypted: 'Z' at position 2 is not a hex digit.");
@@ -82,6 +102,8 @@ TEST(Decrypt, KeyErrorsSayWhatAndWhere)
         {g + ",010|", "Encrypting bits: the mask at position 67 has 3 digits; a mask has 4."},
         {g + ",01010|", "Encrypting bits: the mask at position 67 has 5 digits; a mask has 4."},
         {g + ",0101,|", "Encrypting bits: the mask at position 72 has 0 digits; a mask has 4."},
+        {g + ",0101 1|", "Encrypting bits: the mask at position 67 has 5 digits; a mask has 4."},
+        {g + ",0101,0101,01010101|", "Encrypting bits: the mask at position 77 has 8 digits; a mask has 4."},
         {g + ",,0101|", "Encrypting bits: the mask at position 67 has 0 digits; a mask has 4."},
         {g + "0101,0101|", "Encrypting bits: the group at position 67 does not begin with ','."},
         {g + ",0101", "Encrypting bits: the text from position 67 is not closed by '|'."},
