@@ -1,0 +1,164 @@
+#include "Form1.h"
+
+#include "cipher/cipher.h"
+#include "ui_Form1.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QScreen>
+#include <algorithm>
+#include <new>
+#include <string>
+
+namespace {
+
+// Scales both edges, so boxes that share an edge in twips still share it in pixels.
+QRect scaled(const QRect& designed, double factor)
+{
+    const int left = qRound(designed.left() * factor);
+    const int top = qRound(designed.top() * factor);
+    const int right = qRound((designed.x() + designed.width()) * factor);
+    const int bottom = qRound((designed.y() + designed.height()) * factor);
+    return {left, top, right - left, bottom - top};
+}
+
+// Whether a control shows its caption whole at this size: a label wraps its words within it,
+// any other control gets at least the room its style asks for.
+bool fits(const QWidget* control, QSize size)
+{
+    if (const auto* label = qobject_cast<const QLabel*>(control)) {
+        const QRect needed = label->fontMetrics().boundingRect(
+            QRect(QPoint(0, 0), size), int(label->alignment()) | Qt::TextWordWrap, label->text());
+        return needed.width() <= size.width() && needed.height() <= size.height();
+    }
+    const QSize needed = control->minimumSizeHint();
+    return needed.width() <= size.width() && needed.height() <= size.height();
+}
+
+// The black-and-white drawing for a monochrome screen, the 16-colour ones for any other.
+QIcon windowPicture(const QScreen* screen)
+{
+    if (screen != nullptr && screen->depth() == 1) {
+        return QIcon(QStringLiteral(":/icons/morvalen-32x32-2.xpm"));
+    }
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/morvalen-32x32.xpm"));
+    icon.addFile(QStringLiteral(":/icons/morvalen-16x16.xpm"));
+    return icon;
+}
+
+std::string utf8(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+QString fromUtf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// An error ends the command at its step: boxes written before it keep their new text, and the
+// window stays open.
+template<typename Steps>
+void runReportingErrors(QWidget* window, Steps&& steps)
+{
+    QString message;
+    try {
+        steps();
+        return;
+    } catch (const std::bad_alloc&) {
+        message = QStringLiteral("Not enough memory for this text.");
+    } catch (const std::exception& error) {
+        message = QString::fromUtf8(error.what());
+    }
+    QMessageBox::critical(window, window->windowTitle(), message);
+}
+
+} // namespace
+
+Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
+    : QWidget(parent)
+    , m_ui(std::make_unique<Ui::Form1>())
+    , m_random(random)
+{
+    m_ui->setupUi(this);
+    setWindowIcon(windowPicture(screen()));
+    scaleToFont();
+    m_ui->Text1->setFocus();
+    connect(m_ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+}
+
+Form1::~Form1() = default;
+
+void Form1::Command10_Click()
+{
+    runReportingErrors(this, [this] {
+        // Read once, at the start: typing into Text1 at a yield does not change this encryption.
+        std::string plain = utf8(m_ui->Text1->text());
+        const morvalen::EncryptResult result = morvalen::encrypthexbytes(plain, randomSource(), [] {
+            // The window repaints here, and a click runs its command nested inside this one.
+            QCoreApplication::processEvents();
+        });
+        m_ui->Text2->setText(fromUtf8(result.encryptedHex));
+        m_ui->Text3->setPlainText(fromUtf8(result.encryptingBits));
+        decryptIntoText4();
+    });
+}
+
+void Form1::Command1_Click()
+{
+    runReportingErrors(this, [this] { decryptIntoText4(); });
+}
+
+// Decrypts what Text2 and Text3 hold now, which after a nested command or an edit is not
+// necessarily what this command's encryption wrote.
+void Form1::decryptIntoText4()
+{
+    std::string encrypted = utf8(m_ui->Text2->text());
+    const QByteArray bits = m_ui->Text3->toPlainText().toUtf8();
+    const std::string plain
+        = morvalen::decrypthexbytes(encrypted, {bits.constData(), static_cast<std::size_t>(bits.size())});
+    m_ui->Text4->setText(fromUtf8(plain));
+}
+
+// Form1.ui is drawn at 15 twips per pixel, the classic mapping at 96 dpi: each geometry in it is
+// the layout's twips divided by 15. This scales it like dialog units do, by the smallest factor at
+// which every caption fits in the default font, so the window grows with the font and with the
+// screen's scaling and keeps the layout's proportions. The layout is fixed; the window does not
+// resize.
+void Form1::scaleToFont()
+{
+    const QRect designedClient = rect();
+    const QList<QWidget*> controls = findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    QList<QRect> designed;
+    // Start where one line of the font fills the lowest control, and grow from there.
+    double factor = 0.0;
+    for (const QWidget* control : controls) {
+        designed.append(control->geometry());
+        factor = std::max(factor, double(fontMetrics().height()) / control->height());
+    }
+    const auto allFit = [&](double candidate) {
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            if (!fits(controls[i], scaled(designed[i], candidate).size())) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // The bound only guards against a style whose controls never fit.
+    while (factor < 8.0 && !allFit(factor)) {
+        factor *= 1.01;
+    }
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        controls[i]->setGeometry(scaled(designed[i], factor));
+    }
+    setFixedSize(scaled(designedClient, factor).size());
+}
+
+morvalen::RandomSource& Form1::randomSource() const
+{
+    return m_random != nullptr ? *m_random : morvalen::systemRandom();
+}

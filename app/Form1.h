@@ -1,0 +1,34 @@
+// The tool's one window: four boxes, their labels and two commands that move text between the
+// boxes and the cipher. The boxes are the only state; the cipher itself lives in the core.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace morvalen {
+class RandomSource;
+}
+
+namespace Ui {
+class Form1;
+}
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // random: where encryption draws its masks; null means the system's CSPRNG.
+    explicit Form1(morvalen::RandomSource* random = nullptr, QWidget* parent = nullptr);
+    ~Form1() override;
+
+private:
+    void Command10_Click();
+    void Command1_Click();
+    void decryptIntoText4();
+    void scaleToFont();
+    morvalen::RandomSource& randomSource() const;
+
+    std::unique_ptr<Ui::Form1> m_ui;
+    morvalen::RandomSource* m_random;
+};

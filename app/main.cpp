@@ -1,0 +1,16 @@
+#include "Form1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("morvalen"));
+    QApplication::setApplicationVersion(QStringLiteral(MORVALEN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("morvalen"));
+    // On the stack and never deleted on close: a command suspended at a yield when the window is
+    // closed still finishes with a live window, and exec() returns once it has.
+    Form1 window;
+    window.show();
+    return QApplication::exec();
+}
