@@ -1,5 +1,4 @@
 #include "cipher/cipher.h"
-#include "support/scripted_random.h"
 #include "textconv/errors.h"
 
 #include <gtest/gtest.h>
@@ -9,23 +8,19 @@ namespace {
 
 std::string decrypt(std::string hex, std::string_view bits)
 {
-    return decrypthexbytes(hex, bits);
-}
-
-std::string decryptError(std::string hex, std::string_view bits)
-{
     const std::string before = hex;
     try {
-        decrypthexbytes(hex, bits);
+        std::string plain = decrypthexbytes(hex, bits);
+        EXPECT_EQ(hex, before.empty() ? before : "") << "the hex argument is consumed";
+        return plain;
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), ErrorKind::InvalidInput);
-        EXPECT_EQ(hex, before) << "input consumed on error";
+        EXPECT_EQ(hex, before) << "nothing is consumed on an error";
         return e.what();
     }
-    return "no error";
 }
 
-// A group of 13 masks: twelve 0000 and a last one, so the group's XOR is that last mask.
+// Twelve masks 0000 and a last one, so the group's XOR is that last mask.
 std::string group(const char* last)
 {
     std::string text;
@@ -37,7 +32,7 @@ std::string group(const char* last)
 
 TEST(Decrypt, RoundTripsAndKeepsTwoDigitsPerByte)
 {
-    for (const std::string plain : {"AAAA", "0A0B", "00", "ff00aa", "0123456789ABCDEFfedcba9876543210", ""}) {
+    for (const std::string plain : {"AAAA", "0A0B", "00", "ff00aa", ""}) {
         std::string input = plain;
         const EncryptResult encrypted = encrypthexbytes(input);
         std::string upper = plain;
@@ -48,32 +43,20 @@ TEST(Decrypt, RoundTripsAndKeepsTwoDigitsPerByte)
     }
 }
 
-TEST(Decrypt, ConsumesItsHexArgument)
-{
-    std::string hex = "12";
-    EXPECT_EQ(decrypthexbytes(hex, group("0011") + group("0010")), "20");
-    EXPECT_EQ(hex, "");
-}
-
 TEST(Decrypt, HandEditedKeysThatKeepTheFormat)
 {
-    // Empty groups leave their digit as it is; any number of masks may stand in a group.
-    EXPECT_EQ(decrypt("5A", "||"), "5A");
+    EXPECT_EQ(decrypt("12", group("0011") + group("0010")), "20");
+    EXPECT_EQ(decrypt("5A", "||"), "5A"); // empty groups leave their digit as it is
     EXPECT_EQ(decrypt("5A", ",0101|,0000,1111,1111|"), "0A");
-    // Blanks and line breaks anywhere are skipped, so a wrapped key pastes fine.
-    EXPECT_EQ(decrypt("5 A", " ,01\n01 |\r\n,1010|\n"), "00");
-    // Encrypted hex may be lower case, and may hold a 0 written by hand.
+    EXPECT_EQ(decrypt("5 A", " ,01\n01 |\r\n,1010|\n"), "00"); // a wrapped key pastes fine
     EXPECT_EQ(decrypt("0f", "|,1111|"), "00");
-    EXPECT_EQ(decrypt("", ""), "");
 }
 
 TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
 {
     // Whole masks are read eight bytes at a time; blanks push the reader between that and the
     // byte-by-byte path at every offset, and both must agree.
-    std::string plain = "0123456789ABCDEF0123456789abcdef";
-    const std::string expected = "0123456789ABCDEF0123456789ABCDEF";
-    std::string input = plain;
+    std::string input = "0123456789ABCDEF0123456789abcdef";
     const EncryptResult encrypted = encrypthexbytes(input);
     for (std::size_t gap = 1; gap < 12; ++gap) {
         std::string bits;
@@ -83,43 +66,32 @@ TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
                 bits += " \n\t"[i % 3];
             }
         }
-        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), expected) << gap;
+        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), "0123456789ABCDEF0123456789ABCDEF") << gap;
     }
 }
 
-TEST(Decrypt, BadHexNamesTheEncryptedBox)
+TEST(Decrypt, ErrorsSayWhatAndWhere)
 {
-    EXPECT_EQ(decryptError("1Z", "||"), "Hex encrypted: 'Z' at position 2 is not a hex digit.");
-    EXPECT_EQ(decryptError("123", "|||"), "Hex encrypted: 3 hex digits is an odd count; each byte takes two.");
-}
-
-TEST(Decrypt, KeyErrorsSayWhatAndWhere)
-{
+    EXPECT_EQ(decrypt("1Z", "||"), "Hex encrypted: 'Z' at position 2 is not a hex digit.");
+    EXPECT_EQ(decrypt("123", "|||"), "Hex encrypted: 3 hex digits is an odd count; each byte takes two.");
+    EXPECT_EQ(decrypt("", "|"), "Encrypting bits: 1 mask group for 0 hex digits; each digit needs its own group.");
     const std::string g = group("0101"); // 66 characters
-    const std::pair<std::string, std::string> cases[] = {
-        {g + ",01x1|", "Encrypting bits: 'x' at position 70 is not 0, 1, ',' or '|'."},
-        {g + ",0121|", "Encrypting bits: '2' at position 70 is not 0, 1, ',' or '|'."},
-        {g + ",010|", "Encrypting bits: the mask at position 67 has 3 digits; a mask has 4."},
-        {g + ",01010|", "Encrypting bits: the mask at position 67 has 5 digits; a mask has 4."},
-        {g + ",0101,|", "Encrypting bits: the mask at position 72 has 0 digits; a mask has 4."},
-        {g + ",0101 1|", "Encrypting bits: the mask at position 67 has 5 digits; a mask has 4."},
-        {g + ",0101,0101,01010101|", "Encrypting bits: the mask at position 77 has 8 digits; a mask has 4."},
-        {g + ",,0101|", "Encrypting bits: the mask at position 67 has 0 digits; a mask has 4."},
-        {g + "0101,0101|", "Encrypting bits: the group at position 67 does not begin with ','."},
-        {g + ",0101", "Encrypting bits: the text from position 67 is not closed by '|'."},
-        {g + g + "  ,", "Encrypting bits: the text from position 135 is not closed by '|'."},
-        {g, "Encrypting bits: 1 mask group for 2 hex digits; each digit needs its own group."},
-        {g + g + g, "Encrypting bits: 3 mask groups for 2 hex digits; each digit needs its own group."},
-        {"", "Encrypting bits: 0 mask groups for 2 hex digits; each digit needs its own group."},
-        {",0101", "Encrypting bits: the text from position 1 is not closed by '|'."},
-    };
-    for (const auto& [bits, message] : cases) {
-        EXPECT_EQ(decryptError("12", bits), message) << bits;
+    for (const auto& [bits, what] : std::vector<std::pair<std::string, std::string>> {
+             {g + ",01x1|", "'x' at position 70 is not 0, 1, ',' or '|'."},
+             {g + ",0121|", "'2' at position 70 is not 0, 1, ',' or '|'."},
+             {"\xC3\xA9|", "'\xC3\xA9' at position 1 is not 0, 1, ',' or '|'."},
+             {g + ",010|", "the mask at position 67 has 3 digits; a mask has 4."},
+             {g + ",0101 1|", "the mask at position 67 has 5 digits; a mask has 4."},
+             {g + ",0101,|", "the mask at position 72 has 0 digits; a mask has 4."},
+             {g + ",0101,0101,01010101|", "the mask at position 77 has 8 digits; a mask has 4."},
+             {" \n ,01 |", "the mask at position 4 has 2 digits; a mask has 4."},
+             {g + "0101,0101|", "the group at position 67 does not begin with ','."},
+             {g + ",0101", "the text from position 67 is not closed by '|'."},
+             {g + g + "  ,", "the text from position 135 is not closed by '|'."},
+             {g, "1 mask group for 2 hex digits; each digit needs its own group."},
+             {g + g + g, "3 mask groups for 2 hex digits; each digit needs its own group."}}) {
+        EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what) << bits;
     }
-    EXPECT_EQ(decryptError("", "|"), "Encrypting bits: 1 mask group for 0 hex digits; each digit needs its own group.");
-    // Positions count characters as they stand, blanks and multi-byte characters included.
-    EXPECT_EQ(decryptError("12", "\xC3\xA9|"), "Encrypting bits: '\xC3\xA9' at position 1 is not 0, 1, ',' or '|'.");
-    EXPECT_EQ(decryptError("12", " \n ,01 |"), "Encrypting bits: the mask at position 4 has 2 digits; a mask has 4.");
 }
 
 } // namespace
