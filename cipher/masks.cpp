@@ -26,7 +26,7 @@ std::string Randombits(std::int32_t bitsLen, RandomSource& random)
     random.fill(bytes);
     std::string bits(length, '0');
     for (std::size_t i = 0; i < length; ++i) {
-        if ((bytes[i / 8] >> (7 - i % 8)) & 1u) {
+        if ((static_cast<unsigned>(bytes[i / 8]) >> (7 - i % 8)) & 1u) {
             bits[i] = '1';
         }
     }

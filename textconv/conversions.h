@@ -20,7 +20,8 @@ using TextArray = std::vector<std::string>;
 std::string hextodecimal(std::string hexstring);
 
 // "1" characters weighted by position to decimal text; any other character adds nothing.
-// Overflow for a value of 2^31 or more and for texts of 32767 characters or more.
+// Overflow for a value of 2^31 or more and for texts of 32767 characters or more; FloatingPoint
+// instead when a "1" has 1024 or more characters after it, its weight being beyond doubles.
 std::string bitstodecimal(std::string binarystring);
 
 // The low bitcount bits of a decimal number, leading zeros kept; higher bits are dropped.

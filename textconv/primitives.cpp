@@ -2,6 +2,7 @@
 
 #include "errors.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -80,7 +81,12 @@ double strictNumber(std::string_view text)
             return value;
         }
     }
-    throw Error(ErrorKind::TypeMismatch, "Type mismatch: '" + std::string(text) + "' is not a number.");
+    // Quote the text only when it shows as it is: a long or unprintable one would bury the message.
+    const bool showable
+        = text.size() <= 32 && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    throw Error(ErrorKind::TypeMismatch,
+        showable ? "Type mismatch: '" + std::string(text) + "' is not a number."
+                 : std::string("Type mismatch: the text is not a number."));
 }
 
 std::string integerText(std::int64_t value)

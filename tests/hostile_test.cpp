@@ -1,0 +1,97 @@
+// Hostile input: a megabyte of random bytes (NUL, control characters and invalid UTF-8 among
+// them) into morvalen-cli on standard input and as arguments as long as the system allows, and
+// into the core directly. Every time: a short, printable message and no partial output.
+#include "cipher/cipher.h"
+#include "cipher/masks.h"
+#include "support/helpers.h"
+#include "support/process.h"
+#include "textconv/conversions.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace morvalen {
+namespace {
+
+constexpr std::size_t kMiB = 1 << 20;
+// Linux caps one argument at MAX_ARG_STRLEN, 128 KiB with its terminating NUL; stay below.
+constexpr std::size_t kLongestArgument = 128 * 1024 - 1024;
+
+std::string randomBytes(std::size_t size, unsigned seed, bool noNul = false)
+{
+    std::mt19937 generator(seed); // test data only, never keys
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(generator() & 0xFF);
+        c = noNul && c == '\0' ? '\x01' : c; // arguments cannot hold NUL
+    }
+    return bytes;
+}
+
+// One line a user can read: it names the box, does not echo the input, and holds no control
+// characters or bytes beyond ASCII other than one quoted, whole character.
+void expectClearMessage(std::string_view message, std::string_view prefix)
+{
+    EXPECT_EQ(message.substr(0, prefix.size()), prefix) << message.substr(0, 200);
+    EXPECT_LT(message.size(), 200u);
+    const auto high
+        = static_cast<std::size_t>(std::count_if(message.begin(), message.end(), [](char c) { return c < 0; }));
+    EXPECT_TRUE(high == 0 || message.find("' at position") - message.find('\'') - 1 == high) << message;
+    EXPECT_EQ(std::count_if(message.begin(), message.end(), [](char c) { return c >= 0 && c < 0x20; }), 0);
+}
+
+std::string expectRejected(const std::vector<std::string>& args, const std::string& input, std::string_view box)
+{
+    const testing::ProcessResult result = testing::runProcess(MORVALEN_CLI, args, input);
+    EXPECT_EQ(result.status, 1) << args.front();
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.back(), '\n');
+    expectClearMessage(
+        std::string_view(result.err).substr(0, result.err.size() - 1), "morvalen-cli: " + std::string(box) + ": ");
+    return result.err;
+}
+
+TEST(Hostile, CommandLineOnStandardInputAndInArguments)
+{
+    const std::string junk = randomBytes(kMiB, 1);
+    expectRejected({"encrypt"}, junk, kPlainBox);
+    expectRejected({"decrypt"}, junk, kEncryptedBox);
+    expectRejected({"decrypt"}, "1234\n" + junk, kBitsBox);
+    // The first bad byte a megabyte in, so the whole input is read before it fails.
+    EXPECT_EQ(expectRejected({"encrypt"}, std::string(kMiB - 16, 'a') + "\xFF" + junk.substr(0, 15), kPlainBox),
+        "morvalen-cli: Hex to encrypt: byte 0xFF at position 1048561 is not a hex digit.\n");
+    const std::string argument = randomBytes(kLongestArgument, 2, true);
+    expectRejected({"encrypt", "--", argument}, {}, kPlainBox);
+    expectRejected({"decrypt", "--", std::string(kLongestArgument - 1, 'a') + "\x07", argument}, {}, kEncryptedBox);
+    expectRejected({"decrypt", "--", "0a0b", argument}, {}, kBitsBox);
+}
+
+TEST(Hostile, CoreCipherAndConversions)
+{
+    const std::string junk = randomBytes(kMiB, 3);
+    const auto expectError = [](ErrorKind kind, std::string_view prefix, auto&& run) {
+        try {
+            run();
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.kind(), kind) << e.what();
+            expectClearMessage(e.what(), prefix);
+        }
+    };
+    std::string hex = junk;
+    expectError(ErrorKind::InvalidInput, "Hex to encrypt: ", [&] { encrypthexbytes(hex); });
+    expectError(ErrorKind::InvalidInput, "Hex encrypted: ", [&] { decrypthexbytes(hex, junk); });
+    EXPECT_EQ(hex, junk) << "consumed on error";
+    std::string pair = "0a0b";
+    expectError(ErrorKind::InvalidInput, "Encrypting bits: ", [&] { decrypthexbytes(pair, junk); });
+    expectError(ErrorKind::Overflow, "", [&] { hextodecimal(junk); });
+    expectError(ErrorKind::Overflow, "", [&] { bitstodecimal(junk); });
+    // The reading of a number used to quote its whole text, raw bytes and all, in the message.
+    expectError(ErrorKind::TypeMismatch, "", [&] { decimaltobits(junk, 8); });
+    std::string bits = junk;
+    std::string mask = junk;
+    expectError(ErrorKind::TypeMismatch, "", [&] { xorencrytyptbits(bits, mask); });
+}
+
+} // namespace
+} // namespace morvalen
