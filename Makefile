@@ -3,7 +3,7 @@
 PRESET ?= $(if $(CI),ci,default)
 BUILD := build/$(PRESET)
 
-.PHONY: all deps build test run bench install clean
+.PHONY: all deps build test run bench fuzz install clean
 
 all: build
 
@@ -22,6 +22,9 @@ run: build
 
 bench: build
 	$(BUILD)/bench/morvalen-bench
+
+fuzz:
+	scripts/fuzz $(FUZZ_SECONDS)
 
 install: build
 	cmake --install $(BUILD)
