@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
-
 #include <random>
 
 namespace {

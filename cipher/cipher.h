@@ -34,8 +34,8 @@ struct EncryptResult
 // loop here. It may start a nested encryption or decryption.
 using YieldFn = std::function<void()>;
 
-EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random = systemRandom(),
-                              const YieldFn& onExtraMask = {});
+EncryptResult encrypthexbytes(
+    std::string& hexadesimals, RandomSource& random = systemRandom(), const YieldFn& onExtraMask = {});
 
 // Plain hex, two upper-case digits per byte. The encrypting bits must hold exactly one group per
 // digit of the encrypted hex; any departure from the format is an error that says where.

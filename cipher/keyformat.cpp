@@ -60,7 +60,7 @@ public:
         }
         if (m_groupCount != m_digitCount) {
             fail(counted(m_groupCount, "mask group", "mask groups") + " for "
-                 + counted(m_digitCount, "hex digit", "hex digits") + "; each digit needs its own group.");
+                + counted(m_digitCount, "hex digit", "hex digits") + "; each digit needs its own group.");
         }
         return std::move(m_groups);
     }
@@ -115,7 +115,7 @@ private:
         }
         if (m_maskDigits != 4) {
             fail("the mask at " + position(m_maskStart) + " has " + counted(m_maskDigits, "digit", "digits")
-                 + "; a mask has 4.");
+                + "; a mask has 4.");
         }
         m_groupXor ^= m_maskValue;
         m_maskStart = kNone;

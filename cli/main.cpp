@@ -64,7 +64,7 @@ public:
                     continue;
                 }
                 throw morvalen::Error(morvalen::ErrorKind::InvalidInput,
-                                      std::string("cannot read standard input: ") + std::strerror(errno));
+                    std::string("cannot read standard input: ") + std::strerror(errno));
             }
             m_size += static_cast<std::size_t>(got);
         }

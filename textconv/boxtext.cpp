@@ -97,9 +97,8 @@ std::string readHexDigits(std::string_view text, std::string_view box)
         const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(text[i])];
         if (value == detail::kOtherClass) {
             throw Error(ErrorKind::InvalidInput,
-                        std::string(box) + ": " + describeCharacter(text, i) + " at position "
-                            + integerText(static_cast<std::int64_t>(characterPosition(text, i)))
-                            + " is not a hex digit.");
+                std::string(box) + ": " + describeCharacter(text, i) + " at position "
+                    + integerText(static_cast<std::int64_t>(characterPosition(text, i))) + " is not a hex digit.");
         }
         // Written unconditionally and kept only for digits: no branch on digit or blank.
         digits[count] = kHexDigits[value & 0xF];
@@ -107,8 +106,8 @@ std::string readHexDigits(std::string_view text, std::string_view box)
     }
     if (count % 2 != 0) {
         throw Error(ErrorKind::InvalidInput,
-                    std::string(box) + ": " + counted(count, "hex digit", "hex digits")
-                        + " is an odd count; each byte takes two.");
+            std::string(box) + ": " + counted(count, "hex digit", "hex digits")
+                + " is an odd count; each byte takes two.");
     }
     digits.resize(count);
     return digits;
