@@ -127,7 +127,7 @@ void fuzzDecimalToBits(const std::string& text, std::int16_t bitcount)
     } catch (const Error& error) {
         check(bitcount >= 1, "decimaltobits: failed for a count below 1", error.what());
         check(error.kind() == ErrorKind::TypeMismatch || error.kind() == ErrorKind::Overflow,
-              "decimaltobits: wrong error kind", error.what());
+            "decimaltobits: wrong error kind", error.what());
         check(!plainNumber(text), "decimaltobits: rejected a plain number", text);
         return;
     }
@@ -162,7 +162,7 @@ void fuzzNibbleHexByte(const std::string& text)
         nibbles = nibblehexbyte(argument);
     } catch (const Error& error) {
         check(error.kind() == ErrorKind::Overflow || error.kind() == ErrorKind::FloatingPoint,
-              "nibblehexbyte: wrong error kind", error.what());
+            "nibblehexbyte: wrong error kind", error.what());
         check(argument == text, "nibblehexbyte: argument changed by a failure", argument);
         return;
     }
@@ -170,7 +170,7 @@ void fuzzNibbleHexByte(const std::string& text)
     const std::string bits = nibbles[0] + nibbles[1];
     check(bits.size() == 8 && bits.find_first_not_of("01") == std::string::npos, "nibblehexbyte: bad nibbles", bits);
     check(std::stoi(bits, nullptr, 2) == (std::stoll(hextodecimal(text)) & 0xFF), "nibblehexbyte: not the low byte",
-          text);
+        text);
 }
 
 void fuzzXor(const std::string& text, std::int16_t split)
@@ -182,7 +182,7 @@ void fuzzXor(const std::string& text, std::int16_t split)
         xorencrytyptbits(bits, mask);
     } catch (const Error& error) {
         check(error.kind() == ErrorKind::SubscriptOutOfRange || error.kind() == ErrorKind::TypeMismatch,
-              "xorencrytyptbits: wrong error kind", error.what());
+            "xorencrytyptbits: wrong error kind", error.what());
         return;
     }
     check(bits.empty() && mask.empty(), "xorencrytyptbits: arguments not consumed");

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!key || key->size() != hex.digits.size(), "valid input was rejected", error.what());
         checkMessage(error, kBitsBox, bits);
         check(endsWith(error.what(), "each digit needs its own group.") == key.has_value(), "wrong key message",
-              error.what());
+            error.what());
     }
     return 0;
 }

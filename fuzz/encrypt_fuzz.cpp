@@ -27,17 +27,17 @@ void checkKey(const std::string& plain, const EncryptResult& result, std::size_t
         const std::vector<std::uint8_t>& masks = (*key)[n];
         const int encrypted = hexDigitValue(result.encryptedHex[n]);
         check(encrypted >= 1 && result.encryptedHex[n] == "0123456789ABCDEF"[encrypted], "bad encrypted digit",
-              result.encryptedHex);
+            result.encryptedHex);
         check(masks.size() >= kThirteen, "fewer than 13 masks", result.encryptingBits);
         const int afterThirteen = std::accumulate(masks.begin(), masks.begin() + kMasksPerDigit,
-                                                  hexDigitValue(plain[n]), [](int v, std::uint8_t m) { return v ^ m; });
+            hexDigitValue(plain[n]), [](int v, std::uint8_t m) { return v ^ m; });
         if (masks.size() == kThirteen) {
             check(afterThirteen == encrypted, "masks do not give the encrypted digit", result.encryptingBits);
             continue;
         }
         check(afterThirteen == 0, "extra mask on a digit that was not zero", result.encryptingBits);
         check(std::all_of(masks.begin() + kMasksPerDigit, masks.end() - 1, [](std::uint8_t m) { return m == 0; }),
-              "non-zero extra mask before the last", result.encryptingBits);
+            "non-zero extra mask before the last", result.encryptingBits);
         check(masks.back() == encrypted, "last extra mask is not the encrypted digit", result.encryptingBits);
         extraMasks += masks.size() - kThirteen;
     }

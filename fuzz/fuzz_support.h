@@ -188,7 +188,7 @@ inline void checkMessage(const Error& error, std::string_view box, std::string_v
     check(message.substr(0, box.size() + 2) == std::string(box) + ": ", "message names the wrong box", message);
     check(validUtf8(message), "message is not valid UTF-8", message);
     check(std::none_of(message.begin(), message.end(), [](char c) { return c == 0x7F || (c >= 0 && c < 0x20); }),
-          "message holds a control character", message);
+        "message holds a control character", message);
     if (const std::size_t at = message.find("position "); at != std::string_view::npos) {
         const std::size_t position = std::strtoull(std::string(message.substr(at + 9)).c_str(), nullptr, 10);
         check(position >= 1 && position <= text.size(), "position outside the text", message);
