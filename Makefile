@@ -20,8 +20,10 @@ test: build
 run: build
 	$(BUILD)/app/morvalen
 
-bench: build
-	$(BUILD)/bench/morvalen-bench
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench
+	build/bench/bench/morvalen-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 fuzz:
 	scripts/fuzz $(FUZZ_SECONDS)

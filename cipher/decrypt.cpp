@@ -9,10 +9,7 @@ std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspass
 {
     return translateAllocationFailure([&] {
         std::string plain = readHexDigits(hexadesimals, kEncryptedBox);
-        const std::vector<std::uint8_t> groups = readEncryptingBits(bitspassword, plain.size());
-        for (std::size_t i = 0; i < plain.size(); ++i) {
-            plain[i] = kHexDigits[hexValue(plain[i]) ^ groups[i]];
-        }
+        applyEncryptingBits(bitspassword, plain);
         if (!plain.empty()) {
             hexadesimals.clear();
         }

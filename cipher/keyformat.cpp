@@ -6,6 +6,7 @@
 #include "textconv/primitives.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -18,14 +19,13 @@ constexpr std::size_t kMaskChars = 5; // ",dddd"
 class KeyReader
 {
 public:
-    KeyReader(std::string_view bits, std::size_t digitCount)
+    KeyReader(std::string_view bits, std::string& digits)
         : m_bits(bits)
-        , m_digitCount(digitCount)
+        , m_digits(digits)
     {
-        m_groups.reserve(digitCount);
     }
 
-    std::vector<std::uint8_t> read()
+    void apply()
     {
         for (std::size_t i = readWholeMasks(0); i < m_bits.size(); i = readWholeMasks(i + 1)) {
             const char c = m_bits[i];
@@ -58,11 +58,10 @@ public:
         if (m_groupStart != kNone) {
             fail("the text from " + position(m_groupStart) + " is not closed by '|'.");
         }
-        if (m_groupCount != m_digitCount) {
+        if (m_groupCount != m_digits.size()) {
             fail(counted(m_groupCount, "mask group", "mask groups") + " for "
-                + counted(m_digitCount, "hex digit", "hex digits") + "; each digit needs its own group.");
+                + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.");
         }
-        return std::move(m_groups);
     }
 
 private:
@@ -126,8 +125,8 @@ private:
     void closeGroup()
     {
         // Groups past the digit count only need counting, for the message.
-        if (m_groupCount < m_digitCount) {
-            m_groups.push_back(m_groupXor);
+        if (m_groupCount < m_digits.size()) {
+            m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
         }
         ++m_groupCount;
         m_groupXor = 0;
@@ -135,8 +134,7 @@ private:
     }
 
     std::string_view m_bits;
-    std::size_t m_digitCount;
-    std::vector<std::uint8_t> m_groups;
+    std::string& m_digits;
     std::size_t m_groupCount = 0;
     std::size_t m_groupStart = kNone;
     std::size_t m_maskStart = kNone;
@@ -147,9 +145,9 @@ private:
 
 } // namespace
 
-std::vector<std::uint8_t> readEncryptingBits(std::string_view bits, std::size_t digitCount)
+void applyEncryptingBits(std::string_view bits, std::string& digits)
 {
-    return KeyReader(bits, digitCount).read();
+    KeyReader(bits, digits).apply();
 }
 
 } // namespace morvalen

@@ -3,14 +3,14 @@
 // Blanks anywhere are skipped, so a key wrapped over lines still reads.
 #pragma once
 
-#include <cstdint>
+#include <string>
 #include <string_view>
-#include <vector>
 
 namespace morvalen {
 
-// The exclusive-or of every mask of each group, one entry per group. InvalidInput when the text
-// breaks the format or does not hold exactly digitCount groups.
-std::vector<std::uint8_t> readEncryptingBits(std::string_view bits, std::size_t digitCount);
+// XORs the masks of group i into digits[i], upper-case hex digits as readHexDigits gives them.
+// InvalidInput when the text breaks the format or does not hold exactly one group per digit;
+// digits is then left partly decrypted, so callers hand in a copy they can drop.
+void applyEncryptingBits(std::string_view bits, std::string& digits);
 
 } // namespace morvalen
