@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
+#include <random>
 
 // Long box texts would flood a failure message.
 void PrintTo(const QString& text, std::ostream* out)
@@ -118,6 +119,25 @@ TEST(WindowCommands, DekrypterReadsTheBoxesAsEditedAndAnErrorIsShownAndWritesNoM
         w.click(button);
         EXPECT_EQ(w.shown, message);
         EXPECT_EQ(w.boxes(), after.isEmpty() ? before : after);
+    }
+}
+
+TEST(WindowCommands, AMegabyteOfRandomBytesInEveryBoxGivesAMessageAndChangesNoBox)
+{
+    std::mt19937 generator(5); // test data only
+    QStringList junk;
+    for (int i = 0; i < 4; ++i) {
+        QByteArray bytes(1 << 20, '\0');
+        std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(generator()); });
+        junk << QString::fromUtf8(bytes); // NUL, control characters, broken sequences
+    }
+    Window w(junk);
+    const QStringList before = w.boxes();
+    for (const auto& [button, box] : {std::pair {"Command10", "Hex to encrypt: "}, {"Command1", "Hex encrypted: "}}) {
+        w.shown.clear();
+        w.click(button);
+        EXPECT_TRUE(w.shown.startsWith(box) && w.shown.size() < 200) << w.shown.toStdString();
+        EXPECT_EQ(w.boxes(), before);
     }
 }
 
