@@ -5,12 +5,14 @@
 // mask: per digit a group of ",dddd" masks in the order applied, closed by "|".
 //
 // Both operations read their hex strictly (blanks skipped, upper or lower case, an even number of
-// hex digits) and throw Error with a message naming the box and the position of what is wrong.
+// hex digits) and throw Error with a message naming the box and the position of what is wrong,
+// and with the input and byte range of it.
 // Like the original tool they consume their hex argument: when at least one byte was taken it ends
 // empty; on an error it is left as it was.
 #pragma once
 
 #include "random.h"
+#include "textconv/errors.h"
 
 #include <cstddef>
 #include <functional>
@@ -20,9 +22,9 @@
 namespace morvalen {
 
 inline constexpr int kMasksPerDigit = 13;
-inline constexpr std::string_view kPlainBox = "Hex to encrypt";
-inline constexpr std::string_view kEncryptedBox = "Hex encrypted";
-inline constexpr std::string_view kBitsBox = "Encrypting bits";
+inline constexpr std::string_view kPlainBox = boxName(ErrorInput::PlainHex);
+inline constexpr std::string_view kEncryptedBox = boxName(ErrorInput::EncryptedHex);
+inline constexpr std::string_view kBitsBox = boxName(ErrorInput::EncryptingBits);
 
 struct EncryptResult
 {

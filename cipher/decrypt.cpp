@@ -8,7 +8,7 @@ namespace morvalen {
 std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspassword)
 {
     return translateAllocationFailure([&] {
-        std::string plain = readHexDigits(hexadesimals, kEncryptedBox);
+        std::string plain = readHexDigits(hexadesimals, ErrorInput::EncryptedHex);
         applyEncryptingBits(bitspassword, plain);
         if (!plain.empty()) {
             hexadesimals.clear();

@@ -113,7 +113,7 @@ private:
 EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random, const YieldFn& onExtraMask)
 {
     return translateAllocationFailure([&] {
-        const std::string digits = readHexDigits(hexadesimals, kPlainBox);
+        const std::string digits = readHexDigits(hexadesimals, ErrorInput::PlainHex);
         EncryptResult result;
         result.encryptedHex.resize(digits.size());
         result.encryptingBits.reserve(expectedKeySize(digits.size()));

@@ -35,7 +35,7 @@ public:
             if (m_groupStart == kNone) {
                 m_groupStart = i;
                 if (c == '0' || c == '1') {
-                    fail("the group at " + position(i) + " does not begin with ','.");
+                    fail("the group at " + position(i) + " does not begin with ','.", i, 1);
                 }
             }
             switch (c) {
@@ -45,18 +45,21 @@ public:
                 ++m_maskDigits;
                 break;
             case ',':
-                finishMask();
+                finishMask(i);
                 m_maskStart = i;
                 break;
             case '|':
-                finishMask();
+                finishMask(i);
                 closeGroup();
                 break;
-            default: fail(describeCharacter(m_bits, i) + " at " + position(i) + " is not 0, 1, ',' or '|'.");
+            default:
+                fail(describeCharacter(m_bits, i) + " at " + position(i) + " is not 0, 1, ',' or '|'.", i,
+                    characterLength(m_bits, i));
             }
         }
         if (m_groupStart != kNone) {
-            fail("the text from " + position(m_groupStart) + " is not closed by '|'.");
+            fail("the text from " + position(m_groupStart) + " is not closed by '|'.", m_groupStart,
+                trimmedEnd(m_groupStart, m_bits.size()) - m_groupStart);
         }
         if (m_groupCount != m_digits.size()) {
             fail(counted(m_groupCount, "mask group", "mask groups") + " for "
@@ -97,9 +100,20 @@ private:
         return i;
     }
 
-    [[noreturn]] void fail(const std::string& what) const
+    [[noreturn]] void fail(const std::string& what, std::size_t offset = Error::kNoPlace, std::size_t length = 0) const
     {
-        throw Error(ErrorKind::InvalidInput, std::string(kBitsBox) + ": " + what);
+        throw Error(
+            ErrorKind::InvalidInput, std::string(kBitsBox) + ": " + what, ErrorInput::EncryptingBits, offset, length);
+    }
+
+    // End of the last byte before end that is not blank; the byte at start never is. Only digits,
+    // ',' and '|' get this far, so the end is also that of a character.
+    std::size_t trimmedEnd(std::size_t start, std::size_t end) const
+    {
+        while (end > start + 1 && isBlank(m_bits[end - 1])) {
+            --end;
+        }
+        return end;
     }
 
     std::string position(std::size_t offset) const
@@ -107,14 +121,16 @@ private:
         return "position " + integerText(static_cast<std::int64_t>(characterPosition(m_bits, offset)));
     }
 
-    void finishMask()
+    // end: the ',' or '|' after the mask. Between them lie only its digits and blanks.
+    void finishMask(std::size_t end)
     {
         if (m_maskStart == kNone) {
             return;
         }
         if (m_maskDigits != 4) {
             fail("the mask at " + position(m_maskStart) + " has " + counted(m_maskDigits, "digit", "digits")
-                + "; a mask has 4.");
+                    + "; a mask has 4.",
+                m_maskStart, trimmedEnd(m_maskStart, end) - m_maskStart);
         }
         m_groupXor ^= m_maskValue;
         m_maskStart = kNone;

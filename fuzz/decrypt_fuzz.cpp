@@ -44,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Error& error) {
         check(argument == hexText, "hex changed by a failed decryption", argument);
         if (!hex.valid()) {
-            checkMessage(error, kEncryptedBox, hexText);
+            checkMessage(error, ErrorInput::EncryptedHex, hexText);
             check(endsWith(error.what(), "is not a hex digit.") == hex.badCharacter, "wrong hex message", error.what());
             return 0;
         }
         check(!key || key->size() != hex.digits.size(), "valid input was rejected", error.what());
-        checkMessage(error, kBitsBox, bits);
+        checkMessage(error, ErrorInput::EncryptingBits, bits);
         check(endsWith(error.what(), "each digit needs its own group.") == key.has_value(), "wrong key message",
             error.what());
     }

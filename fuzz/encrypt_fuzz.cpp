@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Error& error) {
         check(!hex.valid(), "valid hex was rejected", error.what());
         check(argument == input, "hex changed by a failed encryption", argument);
-        checkMessage(error, kPlainBox, input);
+        checkMessage(error, ErrorInput::PlainHex, input);
         check(endsWith(error.what(), "is not a hex digit.") == hex.badCharacter, "wrong hex message", error.what());
         return 0;
     }

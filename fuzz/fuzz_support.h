@@ -179,13 +179,16 @@ inline bool validUtf8(std::string_view text)
     return true;
 }
 
-// What a user is shown: an input error that names its box, on one line of printable UTF-8, with
-// any position inside the text it points into.
-inline void checkMessage(const Error& error, std::string_view box, std::string_view text)
+// What a user is shown: an input error about the expected box, on one line of printable UTF-8,
+// with any position inside the text it points into. Every such error but the count of groups
+// also has a place in that text.
+inline void checkMessage(const Error& error, ErrorInput input, std::string_view text)
 {
     const std::string_view message = error.what();
     check(error.kind() == ErrorKind::InvalidInput, "wrong error kind", message);
-    check(message.substr(0, box.size() + 2) == std::string(box) + ": ", "message names the wrong box", message);
+    check(error.input() == input, "error about the wrong input", message);
+    check(message.substr(0, boxName(input).size() + 2) == std::string(boxName(input)) + ": ",
+        "message names the wrong box", message);
     check(validUtf8(message), "message is not valid UTF-8", message);
     check(std::none_of(message.begin(), message.end(), [](char c) { return c == 0x7F || (c >= 0 && c < 0x20); }),
         "message holds a control character", message);
@@ -193,6 +196,12 @@ inline void checkMessage(const Error& error, std::string_view box, std::string_v
         const std::size_t position = std::strtoull(std::string(message.substr(at + 9)).c_str(), nullptr, 10);
         check(position >= 1 && position <= text.size(), "position outside the text", message);
     }
+    check(error.hasPlace() != message.ends_with("each digit needs its own group."), "place missing or stray", message);
+    // Every place begins at what is wrong, never at a blank before it.
+    check(!error.hasPlace()
+            || (error.offset() < text.size() && error.length() > 0 && error.length() <= text.size() - error.offset()
+                && !isBlankChar(text[error.offset()])),
+        "place outside the text or on a blank", message);
 }
 
 inline bool endsWith(std::string_view text, std::string_view suffix)

@@ -17,7 +17,9 @@ std::string decrypt(std::string hex, std::string_view bits)
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), ErrorKind::InvalidInput);
         EXPECT_EQ(hex, before) << "nothing is consumed on an error";
-        return e.what();
+        // The box the message names is the input the place is in.
+        EXPECT_TRUE(e.input() != ErrorInput::None && std::string_view(e.what()).starts_with(boxName(e.input())));
+        return e.what() + testing::placeIn(e, e.input() == ErrorInput::EncryptedHex ? std::string_view(hex) : bits);
     }
 }
 
@@ -57,33 +59,37 @@ TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
 
 TEST(Decrypt, ErrorsSayWhatAndWhere)
 {
-    // Positions count characters, not bytes; invisible and broken ones are named by number.
-    const std::pair<std::string, std::string> hex[] = {{"A A-", "'-' at position 4 is not a hex digit."},
-        {"1 2 3", "3 hex digits is an odd count; each byte takes two."},
-        {"AA\xC3\xA9Z", "'\xC3\xA9' at position 3 is not a hex digit."},
-        {std::string("AB\0", 3), "U+0000 at position 3 is not a hex digit."},
-        {"\xFF\xC3\xA9", "byte 0xFF at position 1 is not a hex digit."},
-        {"A\xED\xA0\x80", "byte 0xED at position 2 is not a hex digit."}};
-    for (const auto& [text, what] : hex) {
-        EXPECT_EQ(decrypt(text, "||"), "Hex encrypted: " + what);
+    // Positions count characters, not bytes; invisible and broken ones are named by number. Places
+    // are byte ranges: a whole character, the last digit of an odd count.
+    const std::tuple<std::string, std::string, std::string> hex[]
+        = {{"A A-", "'-' at position 4 is not a hex digit.", "@3:-"},
+            {"1 2 3 ", "3 hex digits is an odd count; each byte takes two.", "@4:3"},
+            {"AA\xC3\xA9Z", "'\xC3\xA9' at position 3 is not a hex digit.", "@2:\xC3\xA9"},
+            {"A\xF0\x9F\x98\x80", "'\xF0\x9F\x98\x80' at position 2 is not a hex digit.", "@1:\xF0\x9F\x98\x80"},
+            {std::string("AB\0", 3), "U+0000 at position 3 is not a hex digit.", std::string("@2:\0", 4)},
+            {"\xFF\xC3\xA9", "byte 0xFF at position 1 is not a hex digit.", "@0:\xFF"},
+            {"A\xED\xA0\x80", "byte 0xED at position 2 is not a hex digit.", "@1:\xED"}};
+    for (const auto& [text, what, place] : hex) {
+        EXPECT_EQ(decrypt(text, "||"), "Hex encrypted: " + what + place);
     }
     EXPECT_EQ(decrypt("", "|"), "Encrypting bits: 1 mask group for 0 hex digits; each digit needs its own group.");
+    // g is read eight bytes at a time; places must be right after that path as after the other.
     const std::string g = group("0101"); // 66 characters
-    for (const auto& [bits, what] :
-        std::vector<std::pair<std::string, std::string>> {{g + ",01x1|", "'x' at position 70 is not 0, 1, ',' or '|'."},
-            {g + ",0121|", "'2' at position 70 is not 0, 1, ',' or '|'."},
-            {"\xC3\xA9|", "'\xC3\xA9' at position 1 is not 0, 1, ',' or '|'."},
-            {g + ",010|", "the mask at position 67 has 3 digits; a mask has 4."},
-            {g + ",0101 1|", "the mask at position 67 has 5 digits; a mask has 4."},
-            {g + ",0101,|", "the mask at position 72 has 0 digits; a mask has 4."},
-            {g + ",0101,0101,01010101|", "the mask at position 77 has 8 digits; a mask has 4."},
-            {" \n ,01 |", "the mask at position 4 has 2 digits; a mask has 4."},
-            {g + "0101,0101|", "the group at position 67 does not begin with ','."},
-            {g + ",0101", "the text from position 67 is not closed by '|'."},
-            {g + g + "  ,", "the text from position 135 is not closed by '|'."},
-            {g, "1 mask group for 2 hex digits; each digit needs its own group."},
-            {g + g + g, "3 mask groups for 2 hex digits; each digit needs its own group."}}) {
-        EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what) << bits;
+    for (const auto& [bits, what, place] : std::vector<std::tuple<std::string, std::string, std::string>> {
+             {g + ",01x1|", "'x' at position 70 is not 0, 1, ',' or '|'.", "@69:x"},
+             {g + ",0121|", "'2' at position 70 is not 0, 1, ',' or '|'.", "@69:2"},
+             {"\xC3\xA9|", "'\xC3\xA9' at position 1 is not 0, 1, ',' or '|'.", "@0:\xC3\xA9"},
+             {g + ",010|", "the mask at position 67 has 3 digits; a mask has 4.", "@66:,010"},
+             {g + ",0101 1|", "the mask at position 67 has 5 digits; a mask has 4.", "@66:,0101 1"},
+             {g + ",0101, \n|", "the mask at position 72 has 0 digits; a mask has 4.", "@71:,"},
+             {g + ",0101,0101,01010101|", "the mask at position 77 has 8 digits; a mask has 4.", "@76:,01010101"},
+             {" \n ,01 |", "the mask at position 4 has 2 digits; a mask has 4.", "@3:,01"},
+             {g + "0101,0101|", "the group at position 67 does not begin with ','.", "@66:0"},
+             {g + ",0101,0101,0101 \n", "the text from position 67 is not closed by '|'.", "@66:,0101,0101,0101"},
+             {g + g + "  ,", "the text from position 135 is not closed by '|'.", "@134:,"},
+             {g, "1 mask group for 2 hex digits; each digit needs its own group.", ""},
+             {g + g + g, "3 mask groups for 2 hex digits; each digit needs its own group.", ""}}) {
+        EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what + place) << bits;
     }
 }
 

@@ -76,10 +76,16 @@ TEST(Encrypt, ExtraMasksOnlyWhileTheDigitIsZeroEachFollowedByOneYield)
 TEST(Encrypt, EmptyBlankAndInvalidInputDrawNothingAndConsumeNothing)
 {
     ScriptedRandom random({});
-    for (const std::string text : {" \n\t", "AG", "ABC"}) {
+    for (const auto& [text, place] :
+        std::vector<std::pair<std::string, std::string>> {{" \n\t", ""}, {"AG", "@1:G"}, {"ABC\n", "@2:C"}}) {
         std::string input = text;
-        const auto error = testing::errorOf([&] { EXPECT_EQ(encrypthexbytes(input, random).encryptingBits, ""); });
-        EXPECT_EQ(error.has_value(), text != " \n\t") << text; // messages: BoxText tests
+        try {
+            EXPECT_EQ(encrypthexbytes(input, random).encryptingBits, "");
+            EXPECT_EQ(place, "") << text;
+        } catch (const Error& e) { // messages: Decrypt tests
+            EXPECT_EQ(e.input(), ErrorInput::PlainHex) << text;
+            EXPECT_EQ(testing::placeIn(e, text), place) << text;
+        }
         EXPECT_EQ(input, text);
     }
     EXPECT_EQ(random.masksDrawn(), 0u);

@@ -69,28 +69,32 @@ TEST(Hostile, CommandLineOnStandardInputAndInArguments)
 TEST(Hostile, CoreCipherAndConversions)
 {
     const std::string junk = randomBytes(kMiB, 3);
-    const auto expectError = [](ErrorKind kind, std::string_view prefix, auto&& run) {
+    // Junk fails at a character of the input's box; conversions name no box.
+    const auto expectError = [&](ErrorKind kind, ErrorInput input, auto&& run) {
         try {
             run();
             ADD_FAILURE() << "no error";
         } catch (const Error& e) {
             EXPECT_EQ(e.kind(), kind) << e.what();
-            expectClearMessage(e.what(), prefix);
+            EXPECT_EQ(e.input(), input) << e.what();
+            EXPECT_EQ(testing::placeIn(e, junk).starts_with('@'), input != ErrorInput::None)
+                << testing::placeIn(e, junk);
+            expectClearMessage(e.what(), input == ErrorInput::None ? "" : std::string(boxName(input)) + ": ");
         }
     };
     std::string hex = junk;
-    expectError(ErrorKind::InvalidInput, "Hex to encrypt: ", [&] { encrypthexbytes(hex); });
-    expectError(ErrorKind::InvalidInput, "Hex encrypted: ", [&] { decrypthexbytes(hex, junk); });
+    expectError(ErrorKind::InvalidInput, ErrorInput::PlainHex, [&] { encrypthexbytes(hex); });
+    expectError(ErrorKind::InvalidInput, ErrorInput::EncryptedHex, [&] { decrypthexbytes(hex, junk); });
     EXPECT_EQ(hex, junk) << "consumed on error";
     std::string pair = "0a0b";
-    expectError(ErrorKind::InvalidInput, "Encrypting bits: ", [&] { decrypthexbytes(pair, junk); });
-    expectError(ErrorKind::Overflow, "", [&] { hextodecimal(junk); });
-    expectError(ErrorKind::Overflow, "", [&] { bitstodecimal(junk); });
+    expectError(ErrorKind::InvalidInput, ErrorInput::EncryptingBits, [&] { decrypthexbytes(pair, junk); });
+    expectError(ErrorKind::Overflow, ErrorInput::None, [&] { hextodecimal(junk); });
+    expectError(ErrorKind::Overflow, ErrorInput::None, [&] { bitstodecimal(junk); });
     // The reading of a number used to quote its whole text, raw bytes and all, in the message.
-    expectError(ErrorKind::TypeMismatch, "", [&] { decimaltobits(junk, 8); });
+    expectError(ErrorKind::TypeMismatch, ErrorInput::None, [&] { decimaltobits(junk, 8); });
     std::string bits = junk;
     std::string mask = junk;
-    expectError(ErrorKind::TypeMismatch, "", [&] { xorencrytyptbits(bits, mask); });
+    expectError(ErrorKind::TypeMismatch, ErrorInput::None, [&] { xorencrytyptbits(bits, mask); });
 }
 
 } // namespace

@@ -62,10 +62,15 @@ std::size_t characterPosition(std::string_view text, std::size_t byteOffset)
 {
     std::size_t position = 1;
     for (std::size_t i = 0; i < byteOffset && i < text.size(); ++position) {
-        const std::size_t length = utf8SequenceLength(text, i);
-        i += length == 0 ? 1 : length;
+        i += characterLength(text, i);
     }
     return position;
+}
+
+std::size_t characterLength(std::string_view text, std::size_t byteOffset)
+{
+    const std::size_t length = utf8SequenceLength(text, byteOffset);
+    return length == 0 ? 1 : length;
 }
 
 std::string describeCharacter(std::string_view text, std::size_t byteOffset)
@@ -89,8 +94,9 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
     return "U+" + digits;
 }
 
-std::string readHexDigits(std::string_view text, std::string_view box)
+std::string readHexDigits(std::string_view text, ErrorInput input)
 {
+    const std::string_view box = boxName(input);
     std::string digits(text.size(), '\0');
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -98,16 +104,23 @@ std::string readHexDigits(std::string_view text, std::string_view box)
         if (value == detail::kOtherClass) {
             throw Error(ErrorKind::InvalidInput,
                 std::string(box) + ": " + describeCharacter(text, i) + " at position "
-                    + integerText(static_cast<std::int64_t>(characterPosition(text, i))) + " is not a hex digit.");
+                    + integerText(static_cast<std::int64_t>(characterPosition(text, i))) + " is not a hex digit.",
+                input, i, characterLength(text, i));
         }
         // Written unconditionally and kept only for digits: no branch on digit or blank.
         digits[count] = kHexDigits[value & 0xF];
         count += value < 16;
     }
     if (count % 2 != 0) {
+        // Only digits and blanks are left, so the last digit is the last byte that is not blank.
+        std::size_t last = text.size() - 1;
+        while (isBlank(text[last])) {
+            --last;
+        }
         throw Error(ErrorKind::InvalidInput,
             std::string(box) + ": " + counted(count, "hex digit", "hex digits")
-                + " is an odd count; each byte takes two.");
+                + " is an odd count; each byte takes two.",
+            input, last, 1);
     }
     digits.resize(count);
     return digits;

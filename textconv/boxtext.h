@@ -3,6 +3,8 @@
 // (UTF-8 sequences count once, a byte that is not valid UTF-8 counts as one character).
 #pragma once
 
+#include "errors.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,12 +53,17 @@ constexpr bool isBlank(char c) noexcept
 // 1-based character position of the character that starts at byteOffset.
 std::size_t characterPosition(std::string_view text, std::size_t byteOffset);
 
+// Bytes of the character that starts at byteOffset: its UTF-8 sequence, or 1 for a byte that
+// starts no valid one.
+std::size_t characterLength(std::string_view text, std::size_t byteOffset);
+
 // How a message shows the character at byteOffset: 'G', 'é', U+0007 or byte 0xFF.
 std::string describeCharacter(std::string_view text, std::size_t byteOffset);
 
-// The hex digits of a box, upper case, blanks skipped. InvalidInput, with a message that starts
-// with box, for a character that is not a hex digit or for an odd number of digits.
-std::string readHexDigits(std::string_view text, std::string_view box);
+// The hex digits of a box, upper case, blanks skipped. InvalidInput about input, with a message
+// that starts with its box name, for a character that is not a hex digit (placed on it) or for
+// an odd number of digits (placed on the last digit).
+std::string readHexDigits(std::string_view text, ErrorInput input);
 
 // "1 mask group", "3 mask groups": count with its noun.
 std::string counted(std::size_t count, std::string_view singular, std::string_view plural);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace morvalen::testing {
 
@@ -18,6 +19,16 @@ std::optional<ErrorKind> errorOf(auto&& call)
         return e.kind();
     }
     return std::nullopt;
+}
+
+// Where an Error points, as "@offset:the text there"; empty without a place, "bad place" for an
+// empty range or one past the text.
+inline std::string placeIn(const Error& e, std::string_view text)
+{
+    if (!e.hasPlace() || e.length() == 0 || e.offset() + e.length() > text.size()) {
+        return e.hasPlace() || e.length() != 0 ? "bad place" : "";
+    }
+    return "@" + std::to_string(e.offset()) + ":" + std::string(text.substr(e.offset(), e.length()));
 }
 
 inline std::string repeat(const std::string& text, int times)
