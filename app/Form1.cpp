@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "cipher/cipher.h"
+#include "textbox/TextBox.h"
 #include "ui_Form1.h"
 
 #include <QCoreApplication>
@@ -48,35 +49,54 @@ QIcon windowPicture(const QScreen* screen)
     return icon;
 }
 
-std::string utf8(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
+} // namespace
 
-QString fromUtf8(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+using morvalen::textbox::TextBox;
 
 // An error ends the command at its step: boxes written before it keep their new text, and the
-// window stays open.
+// window stays open. Once the message is read, the box at fault has the focus and what is wrong
+// in it is selected.
 template<typename Steps>
-void runReportingErrors(QWidget* window, Steps&& steps)
+void Form1::runReportingErrors(Steps&& steps)
 {
     QString message;
+    TextBox* box = nullptr;
+    std::size_t offset = morvalen::Error::kNoPlace;
+    std::size_t length = 0;
     try {
         steps();
         return;
     } catch (const std::bad_alloc&) {
         message = QStringLiteral("Not enough memory for this text.");
+    } catch (const morvalen::Error& error) {
+        message = QString::fromUtf8(error.what());
+        box = boxFor(error.input());
+        offset = error.offset();
+        length = error.length();
     } catch (const std::exception& error) {
         message = QString::fromUtf8(error.what());
     }
-    QMessageBox::critical(window, window->windowTitle(), message);
+    QMessageBox::critical(this, windowTitle(), message);
+    if (box != nullptr) {
+        box->setFocus(Qt::OtherFocusReason);
+        if (offset == morvalen::Error::kNoPlace) {
+            box->deselect();
+        } else {
+            box->setSelection(offset, offset + length);
+        }
+    }
 }
 
-} // namespace
+TextBox* Form1::boxFor(morvalen::ErrorInput input) const
+{
+    switch (input) {
+    case morvalen::ErrorInput::PlainHex: return m_ui->Text1;
+    case morvalen::ErrorInput::EncryptedHex: return m_ui->Text2;
+    case morvalen::ErrorInput::EncryptingBits: return m_ui->Text3;
+    case morvalen::ErrorInput::None: break;
+    }
+    return nullptr;
+}
 
 Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
     : QWidget(parent)
@@ -86,6 +106,11 @@ Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
     m_ui->setupUi(this);
     setWindowIcon(windowPicture(screen()));
     scaleToFont();
+    // Screen readers name each box by its label, without the label's trailing colon.
+    m_ui->Text1->setAccessibleName(QString::fromUtf8(morvalen::boxName(morvalen::ErrorInput::PlainHex)));
+    m_ui->Text2->setAccessibleName(QString::fromUtf8(morvalen::boxName(morvalen::ErrorInput::EncryptedHex)));
+    m_ui->Text3->setAccessibleName(QString::fromUtf8(morvalen::boxName(morvalen::ErrorInput::EncryptingBits)));
+    m_ui->Text4->setAccessibleName(m_ui->Label4->text());
     m_ui->Text1->setFocus();
     connect(m_ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -95,33 +120,33 @@ Form1::~Form1() = default;
 
 void Form1::Command10_Click()
 {
-    runReportingErrors(this, [this] {
+    runReportingErrors([this] {
         // Read once, at the start: typing into Text1 at a yield does not change this encryption.
-        std::string plain = utf8(m_ui->Text1->text());
-        const morvalen::EncryptResult result = morvalen::encrypthexbytes(plain, randomSource(), [] {
+        std::string plain(m_ui->Text1->utf8());
+        morvalen::EncryptResult result = morvalen::encrypthexbytes(plain, randomSource(), [] {
             // The window repaints here, and a click runs its command nested inside this one.
             QCoreApplication::processEvents();
         });
-        m_ui->Text2->setText(fromUtf8(result.encryptedHex));
-        m_ui->Text3->setPlainText(fromUtf8(result.encryptingBits));
+        // The key moves into its box; a 70 MB key is not copied.
+        m_ui->Text2->setUtf8(std::move(result.encryptedHex));
+        m_ui->Text3->setUtf8(std::move(result.encryptingBits));
         decryptIntoText4();
     });
 }
 
 void Form1::Command1_Click()
 {
-    runReportingErrors(this, [this] { decryptIntoText4(); });
+    runReportingErrors([this] { decryptIntoText4(); });
 }
 
 // Decrypts what Text2 and Text3 hold now, which after a nested command or an edit is not
 // necessarily what this command's encryption wrote.
 void Form1::decryptIntoText4()
 {
-    std::string encrypted = utf8(m_ui->Text2->text());
-    const QByteArray bits = m_ui->Text3->toPlainText().toUtf8();
-    const std::string plain
-        = morvalen::decrypthexbytes(encrypted, {bits.constData(), static_cast<std::size_t>(bits.size())});
-    m_ui->Text4->setText(fromUtf8(plain));
+    // The key is read where it stands in its box; only the short hex is copied, since the core
+    // consumes it.
+    std::string encrypted(m_ui->Text2->utf8());
+    m_ui->Text4->setUtf8(morvalen::decrypthexbytes(encrypted, m_ui->Text3->utf8()));
 }
 
 // Form1.ui is drawn at 15 twips per pixel, the classic mapping at 96 dpi: each geometry in it is

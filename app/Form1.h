@@ -7,7 +7,11 @@
 
 namespace morvalen {
 class RandomSource;
+enum class ErrorInput;
+namespace textbox {
+class TextBox;
 }
+} // namespace morvalen
 
 namespace Ui {
 class Form1;
@@ -26,6 +30,9 @@ private:
     void Command10_Click();
     void Command1_Click();
     void decryptIntoText4();
+    template<typename Steps>
+    void runReportingErrors(Steps&& steps);
+    morvalen::textbox::TextBox* boxFor(morvalen::ErrorInput input) const;
     void scaleToFont();
     morvalen::RandomSource& randomSource() const;
 
