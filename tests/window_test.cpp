@@ -2,6 +2,7 @@
 // needs to know the key, or needs extra masks and the yields that come with them.
 #include "Form1.h"
 #include "support/scripted_random.h"
+#include "textbox/TextBox.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -17,6 +18,8 @@ void PrintTo(const QString& text, std::ostream* out)
 // Once a script runs out every mask is 0101, so with this group a digit d other than 5 encrypts to d ^ 5.
 const QString kFiller = QString(",0101").repeated(13) + "|";
 
+using morvalen::textbox::TextBox;
+
 struct Window
 {
     // Without start texts the boxes are as the window opens them; systemMasks leaves the masks to
@@ -26,7 +29,7 @@ struct Window
         , form(systemMasks ? nullptr : &scripted)
     {
         for (int i = 0; i < start.size(); ++i)
-            box(i)->setProperty(i == 2 ? "plainText" : "text", start[i]);
+            box(i)->setText(start[i]);
         // Answers every message box, nested commands' too, so a box no test expected cannot block
         // a test; what it said is kept for the test to check.
         poll.callOnTimeout([this] {
@@ -41,9 +44,15 @@ struct Window
         EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
     }
 
-    QWidget* box(int i) const { return form.findChild<QWidget*>("Text" + QString::number(i + 1)); }
-    QLineEdit* line(int n) const { return qobject_cast<QLineEdit*>(box(n - 1)); }
-    QString text(int i) const { return box(i)->property(i == 2 ? "plainText" : "text").toString(); }
+    TextBox* box(int i) const { return form.findChild<TextBox*>("Text" + QString::number(i + 1)); }
+    QString text(int i) const { return box(i)->text(); }
+    // Retypes the text as it is, which can be undone; any write clears undo, even of the same text,
+    // so undo still being available afterwards shows the box was never written.
+    void markUnwritten(int i) const
+    {
+        box(i)->selectAll();
+        box(i)->insert(text(i));
+    }
     QStringList boxes() const { return {text(0), text(1), text(2), text(3)}; }
     void click(const char* name) const { QTest::mouseClick(form.findChild<QWidget*>(name), Qt::LeftButton); }
 
@@ -75,6 +84,15 @@ TEST(WindowFocus, OpensWithTheInputFocusedAndTabsInOrder)
     EXPECT_LE((QPoint(w.form.width(), w.form.height()) - QPoint(qRound(4695 * scale), qRound(4950 * scale)))
                   .manhattanLength(),
         2);
+    // Each box is named for screen readers as its label reads, and the label's mnemonic leads to it.
+    const char* names[] = {"Hex to encrypt", "Hex encrypted", "Encrypting bits", "Unencrypted (using encrypting bits)"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.box(i)->accessibleName(), names[i]);
+        if (QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w.box(i))) {
+            EXPECT_EQ(accessible->text(QAccessible::Name), names[i]);
+        }
+        EXPECT_EQ(w.form.findChild<QLabel*>("Label" + QString::number(i + 1))->buddy(), w.box(i)) << names[i];
+    }
     // Where the focus is on opening, then after each Tab.
     for (const char* next : {"Text1", "Text2", "Command10", "Text3", "Text4", "Command1", "Text1"}) {
         EXPECT_EQ(QApplication::focusWidget()->objectName(), QString(next));
@@ -84,41 +102,57 @@ TEST(WindowFocus, OpensWithTheInputFocusedAndTabsInOrder)
 
 TEST(WindowCommands, BothRoundTripWithTheSystemsMasksAndWriteOnlyTheirOwnBoxes)
 {
-    // The long input is past a line edit's default limit of 32767 characters.
+    // The long input is past the 32767 characters a QLineEdit takes by default.
     for (const QString& input : {QString("AAAA"), QString("0a1b2c"), QString("0123456789abcdef").repeated(2049)}) {
         Window w({input, "", "", "stale"}, {}, true);
-        // Any setText clears this flag, even one with the box's own text: a flag that survives shows
-        // the box was never written.
-        w.line(1)->setModified(true);
+        w.markUnwritten(0);
         w.click("Command10");
         const QStringList written = w.boxes();
         EXPECT_EQ(written[3], input.toUpper());
 
-        w.line(2)->setModified(true);
-        w.line(4)->setText("stale");
+        w.markUnwritten(1);
+        w.box(3)->setText("stale");
         w.click("Command1");
         EXPECT_EQ(w.boxes(), written);
-        EXPECT_TRUE(w.line(1)->isModified() && w.line(2)->isModified());
+        EXPECT_TRUE(w.box(0)->isUndoAvailable() && w.box(1)->isUndoAvailable());
     }
 }
 
-TEST(WindowCommands, DekrypterReadsTheBoxesAsEditedAndAnErrorIsShownAndWritesNoMore)
+TEST(WindowCommands, DekrypterReadsTheBoxesAsEditedAndAnErrorSelectsWhatIsWrongAndWritesNoMore)
 {
-    const std::tuple<const char*, QStringList, QStringList, QString> cases[] = {
-        // button, the boxes before and after (none: unchanged), the message shown
-        {"Command1", {"AAAA", "1234", kFiller.repeated(4), "old"}, {"AAAA", "1234", kFiller.repeated(4), "4761"}, ""},
-        {"Command10", {"AAGA", "FFFF", "", "old"}, {}, "Hex to encrypt: 'G' at position 3 is not a hex digit."},
-        {"Command1", {"AAAA", "FFFF", "x", "old"}, {}, "Encrypting bits: 'x' at position 1 is not 0, 1, ',' or '|'."},
-        // Text2 keeps four of the six digits written, so decrypting it fails after the writes.
-        {"Command10", {"AAAAAA", "", "", "old"}, {"AAAAAA", "FFFF", kFiller.repeated(6), "old"},
-            "Encrypting bits: 6 mask groups for 4 hex digits; each digit needs its own group."},
+    const std::tuple<const char*, QStringList, QStringList, QString, const char*, QString> cases[] = {
+        // button, the boxes before and after (none: unchanged), the message shown, then where the
+        // focus ends and what that box has selected
+        {"Command1", {"AAAA", "1234", kFiller.repeated(4), "old"}, {"AAAA", "1234", kFiller.repeated(4), "4761"}, "",
+            "Command1", ""},
+        {"Command10", {"AAGA", "FFFF", "", "old"}, {}, "Hex to encrypt: 'G' at position 3 is not a hex digit.", "Text1",
+            "G"},
+        {"Command10", {"0aéb", "", "", "old"}, {}, "Hex to encrypt: 'é' at position 3 is not a hex digit.", "Text1",
+            "é"},
+        {"Command10", {"a b c ", "", "", "old"}, {},
+            "Hex to encrypt: 3 hex digits is an odd count; each byte takes two.", "Text1", "c"},
+        {"Command1", {"AAAA", "FF\u263aF", "", "old"}, {}, "Hex encrypted: '\u263a' at position 3 is not a hex digit.",
+            "Text2", "\u263a"},
+        {"Command1", {"AAAA", "FFFF", "x", "old"}, {}, "Encrypting bits: 'x' at position 1 is not 0, 1, ',' or '|'.",
+            "Text3", "x"},
+        {"Command1", {"AAAA", "FF", ",0101,010 |", "old"}, {},
+            "Encrypting bits: the mask at position 6 has 3 digits; a mask has 4.", "Text3", ",010"},
+        {"Command1", {"AAAA", "FFFF", kFiller.repeated(6), "old"}, {},
+            "Encrypting bits: 6 mask groups for 4 hex digits; each digit needs its own group.", "Text3", ""},
     };
-    for (const auto& [button, before, after, message] : cases) {
+    for (const auto& [button, before, after, message, focus, selected] : cases) {
         Window w(before);
-        w.line(2)->setMaxLength(4); // only the last case writes more digits
+        for (int i = 0; i < 4; ++i)
+            w.box(i)->selectAll(); // so that the box at fault must choose its selection
         w.click(button);
         EXPECT_EQ(w.shown, message);
         EXPECT_EQ(w.boxes(), after.isEmpty() ? before : after);
+        w.form.activateWindow(); // as the window manager does once the message box is gone
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form) && QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), focus);
+        if (auto* box = qobject_cast<TextBox*>(QApplication::focusWidget())) {
+            EXPECT_EQ(box->selectedText(), selected) << focus;
+        }
     }
 }
 
@@ -150,9 +184,9 @@ TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
     // is queued behind the first, so it runs at the first's yield.
     QTimer::singleShot(0, &w.form, [&] { w.click("Command10"); });
     QTimer::singleShot(0, &w.form, [&] {
-        w.line(1)->setText("bb"); // does not change the suspended encryption
+        w.box(0)->setText("bb"); // does not change the suspended encryption
         w.click("Command10");
-        w.line(4)->clear(); // so that only dekrypter can write it back
+        w.box(3)->clear(); // so that only dekrypter can write it back
         w.click("Command1");
         EXPECT_EQ(w.boxes(), (QStringList {"bb", "EE", kFiller.repeated(2), "BB"}));
         w.form.close();
