@@ -193,3 +193,40 @@ TEST(TextBoxAgainstQt, MultiLineAsQPlainTextEdit)
 {
     compare(true, 250, 40);
 }
+
+// What input methods and screen readers get of a long text: a neighbourhood of the caret, and rows
+// as the box wraps them. (Edit events need a platform with accessibility: offscreen has none.)
+TEST(TextBoxServices, InputMethodsSeeTheCaretsNeighbourhoodAndScreenReadersTheRows)
+{
+    TextBox box;
+    box.setMultiLine(true);
+    box.resize(185, 185);
+    box.show();
+    const QString key = QString(",0110,1001|").repeated(2000);
+    box.setText(key);
+    box.setCursorPosition(11000);
+
+    const QString around = box.inputMethodQuery(Qt::ImSurroundingText).toString();
+    const int caret = box.inputMethodQuery(Qt::ImCursorPosition).toInt();
+    EXPECT_TRUE(around.size() > 100 && around.size() < 1000) << around.size();
+    EXPECT_EQ(around, key.mid(11000 - caret, around.size()));
+    QInputMethodEvent preedit(QStringLiteral("ab"), {});
+    QCoreApplication::sendEvent(&box, &preedit);
+    EXPECT_EQ(box.text(), key); // a preedit is shown, not inserted
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("Z"));
+    QCoreApplication::sendEvent(&box, &commit);
+    EXPECT_EQ(box.text(), QString(key).insert(11000, 'Z'));
+
+    // Lines as the box wraps them: they follow each other, hold the offset asked about and fit.
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), key.size() + 1); // the committed character
+    int lines = 0;
+    for (int offset = 0, start = 0, end = 0; offset < text->characterCount(); offset = end, ++lines) {
+        const QString line = text->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
+        ASSERT_TRUE(start == offset && end > offset && line.size() == end - start) << offset;
+        EXPECT_LE(box.fontMetrics().horizontalAdvance(line), box.width());
+    }
+    EXPECT_GT(lines, 100);
+}
