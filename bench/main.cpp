@@ -1,6 +1,8 @@
 #include <benchmark/benchmark.h>
 
 #ifdef MORVALEN_WINDOW_BENCH
+#include "window_bench.h"
+
 #include <QApplication>
 #include <cstdlib>
 #endif
@@ -11,6 +13,7 @@ int main(int argc, char** argv)
     // The window benchmarks need an application object but no display.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    morvalen::bench::registerWindowBenchmarks();
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

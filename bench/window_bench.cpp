@@ -1,106 +1,487 @@
-// The window's two commands, from the click to the last box set, against setting the same texts
-// into the same widgets directly. Everything runs on the offscreen platform.
+// The window as a user meets it: a click on a command, a key typed, a paste, an idle caret. Boxes
+// are found by name and reached through their properties, keys and clicks go through QTest and
+// painting is synchronous, so this one file measures our text box and the QLineEdit and
+// QPlainTextEdit it replaced alike. Everything runs on the offscreen platform.
+#include "window_bench.h"
+
 #include "Form1.h"
 #include "cipher/cipher.h"
 
-#include <QCoreApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QImage>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <map>
 #include <random>
+#include <sys/resource.h>
+#include <vector>
 
+namespace morvalen::bench {
 namespace {
 
-QString plainText(qsizetype digits)
+constexpr std::int64_t kMebibyte = 1 << 20;
+
+// The old boxes take seconds for one keystroke into a 70 MB key, so they get fewer iterations.
+struct Iterations
 {
-    std::mt19937 generator(7); // test data only
-    QString text(digits, QLatin1Char('0'));
-    for (QChar& c : text) {
-        c = QLatin1Char("0123456789ABCDEF"[generator() % 16]);
-    }
-    return text;
+    std::int64_t keystrokes;
+    std::int64_t pastes;
+    std::int64_t copies;
+    std::int64_t deletes; // each sets the key anew, outside the timing
+};
+
+constexpr Iterations kOwnBoxIterations {50, 20, 10, 5};
+constexpr Iterations kOldBoxIterations {3, 5, 3, 3};
+constexpr std::int64_t kLineChars = 1'000'000;
+
+std::size_t size(std::int64_t n)
+{
+    return static_cast<std::size_t>(n);
 }
 
-// Lets the window handle what the last iteration posted (repaints, relayouts) outside the timing,
-// so every iteration starts from the same settled state.
-void settle(benchmark::State& state)
+// Lower case, so that a decryption that gives upper case back proves it went through the cipher.
+const std::string& plainHex(std::size_t digits)
 {
-    state.PauseTiming();
-    QCoreApplication::processEvents();
-    state.ResumeTiming();
+    static std::map<std::size_t, std::string> cache;
+    std::string& hex = cache[digits];
+    if (hex.empty()) {
+        std::mt19937_64 generator(digits); // test data only; the cipher's masks come from the CSPRNG
+        hex.resize(digits);
+        std::generate(hex.begin(), hex.end(), [&] { return "0123456789abcdef"[generator() % 16]; });
+    }
+    return hex;
+}
+
+QString plainText(std::size_t digits)
+{
+    const std::string& hex = plainHex(digits);
+    return QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+}
+
+// The key of an encryption of that many digits, made once per size: 70 MB for a mebibyte.
+const QString& keyText(std::size_t digits)
+{
+    static std::map<std::size_t, QString> cache;
+    QString& key = cache[digits];
+    if (key.isEmpty()) {
+        std::string hex = plainHex(digits);
+        const std::string bits = morvalen::encrypthexbytes(hex).encryptingBits;
+        key = QString::fromLatin1(bits.data(), static_cast<qsizetype>(bits.size()));
+    }
+    return key;
+}
+
+// QPlainTextEdit keeps its text in "plainText"; QLineEdit and our box in "text".
+const char* textProperty(const QWidget* box)
+{
+    return box->inherits("QPlainTextEdit") ? "plainText" : "text";
+}
+
+void setText(QWidget* box, const QString& text)
+{
+    box->setProperty(textProperty(box), text);
+}
+
+QString text(const QWidget* box)
+{
+    return box->property(textProperty(box)).toString();
+}
+
+bool isOwnBox(const QWidget* box)
+{
+    return !box->inherits("QLineEdit") && !box->inherits("QPlainTextEdit");
+}
+
+// The widget that paints the text: a scroll area paints it in its viewport.
+QWidget* canvas(QWidget* box)
+{
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(box)) {
+        return area->viewport();
+    }
+    return box;
+}
+
+class PaintCounter : public QObject
+{
+public:
+    void watch(QWidget* widget)
+    {
+        widget->installEventFilter(this);
+        m_counts[widget] = 0;
+    }
+    void reset()
+    {
+        for (auto& entry : m_counts) {
+            entry.second = 0;
+        }
+    }
+    int count(const QWidget* widget) const { return m_counts.at(widget); }
+    bool allPainted() const
+    {
+        return std::all_of(m_counts.begin(), m_counts.end(), [](const auto& entry) { return entry.second > 0; });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++m_counts[watched];
+        }
+        return false;
+    }
+
+private:
+    std::map<const QObject*, int> m_counts;
+};
+
+// The first binding of a standard key on this platform, as a user would press it.
+void press(QWidget* widget, QKeySequence::StandardKey key)
+{
+    const QKeyCombination combination = QKeySequence::keyBindings(key).value(0)[0];
+    QTest::keyClick(widget, combination.key(), combination.keyboardModifiers());
 }
 
 struct Window
 {
-    explicit Window(qsizetype digits)
+    Window()
     {
         form.show();
-        text1()->setText(plainText(digits));
+        form.activateWindow();
+        // The caret blinks only in the active window.
+        active = QTest::qWaitForWindowActive(&form);
     }
 
-    template<typename T>
-    T* find(const char* name)
+    QWidget* box(const char* name) { return form.findChild<QWidget*>(QLatin1String(name)); }
+
+    // Paints what the set-up left pending, outside the timing.
+    void settle()
     {
-        return form.findChild<T*>(QLatin1String(name));
+        QCoreApplication::processEvents();
+        form.repaint();
     }
 
-    QLineEdit* text1() { return find<QLineEdit>("Text1"); }
-    QLineEdit* text2() { return find<QLineEdit>("Text2"); }
-    QPlainTextEdit* text3() { return find<QPlainTextEdit>("Text3"); }
-    QLineEdit* text4() { return find<QLineEdit>("Text4"); }
+    // A click in the middle of a box gives it the focus with the caret in the middle of the view.
+    bool clickIntoMiddle(QWidget* box)
+    {
+        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        settle();
+        return active && box->hasFocus();
+    }
 
     Form1 form;
+    bool active = false;
 };
+
+// Whether the box shows text in its first row: dark pixels inside its frame near the top.
+bool showsFirstRow(QWidget* box)
+{
+    const QImage image = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    constexpr int kInset = 3; // past the frame
+    const int bottom = std::min(image.height(), 2 * kInset + box->fontMetrics().lineSpacing() + 4);
+    int dark = 0;
+    for (int y = kInset; y < bottom; ++y) {
+        for (int x = kInset; x < image.width() - kInset; ++x) {
+            dark += qGray(image.pixel(x, y)) < 96 ? 1 : 0;
+        }
+    }
+    return dark >= 20;
+}
 
 void BM_WindowEncryptDecrypt(benchmark::State& state)
 {
-    Window window(state.range(0));
-    QPushButton* button = window.find<QPushButton>("Command10");
+    Window window;
+    QWidget* boxes[] = {window.box("Text1"), window.box("Text2"), window.box("Text3"), window.box("Text4")};
+    const QString plain = plainText(size(state.range(0)));
+    setText(boxes[0], plain);
+    auto* button = window.form.findChild<QPushButton*>(QStringLiteral("Command10"));
+    PaintCounter painted;
+    for (QWidget* box : boxes) {
+        painted.watch(canvas(box));
+    }
+    window.settle();
     for (auto _ : state) {
         button->click();
-        settle(state);
+        // Until each box has painted what the command wrote into it.
+        painted.reset();
+        for (int round = 0; !painted.allPainted(); ++round) {
+            if (round == 3) {
+                state.SkipWithError("a box did not paint");
+                return;
+            }
+            window.form.repaint();
+        }
     }
-    if (window.text4()->text() != window.text1()->text()) {
-        state.SkipWithError("the window did not decrypt its own encryption");
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+    if (text(boxes[3]) != plain.toUpper()) {
+        state.SkipWithError("Text4 is not Text1 in upper case");
+    } else if (isOwnBox(boxes[2]) && !showsFirstRow(boxes[2])) {
+        state.SkipWithError("the key box shows no text");
     }
 }
 
+// The same work as the command, on the core alone: a copy of the plain hex to consume, the
+// encryption, a copy of the encrypted hex to consume, the decryption.
+void BM_CoreEncryptDecrypt(benchmark::State& state)
+{
+    const std::string& plain = plainHex(size(state.range(0)));
+    for (auto _ : state) {
+        std::string hex = plain;
+        morvalen::EncryptResult result = morvalen::encrypthexbytes(hex);
+        std::string encrypted = result.encryptedHex;
+        std::string decrypted = morvalen::decrypthexbytes(encrypted, result.encryptingBits);
+        benchmark::DoNotOptimize(decrypted.data());
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+// "dekrypter" on what the last encryption left: the key is read where it stands in its box.
 void BM_WindowDecrypt(benchmark::State& state)
 {
-    Window window(state.range(0));
-    window.find<QPushButton>("Command10")->click();
-    QPushButton* button = window.find<QPushButton>("Command1");
+    Window window;
+    QWidget* text4 = window.box("Text4");
+    const QString plain = plainText(size(state.range(0)));
+    setText(window.box("Text1"), plain);
+    window.form.findChild<QPushButton*>(QStringLiteral("Command10"))->click();
+    auto* button = window.form.findChild<QPushButton*>(QStringLiteral("Command1"));
+    window.settle();
     for (auto _ : state) {
         state.PauseTiming();
-        window.text4()->clear();
+        setText(text4, {});
+        window.settle();
         state.ResumeTiming();
         button->click();
-        settle(state);
+        window.form.repaint();
     }
-    if (window.text4()->text() != window.text1()->text()) {
+    if (text(text4) != plain.toUpper()) {
         state.SkipWithError("dekrypter did not decrypt");
     }
 }
 
-// What a command's writes cost on their own: the three texts, made once, set into their boxes.
-void BM_WindowFloor(benchmark::State& state)
+// One key typed where the caret stands and the box repainted. The first one may move the whole
+// text, so the median and the worst keystroke are reported beside the mean.
+void typeInto(benchmark::State& state, const char* name, const QString& content)
 {
-    Window window(state.range(0));
-    window.find<QPushButton>("Command10")->click();
-    const QString encrypted = window.text2()->text();
-    const QString bits = window.text3()->toPlainText();
-    const QString plain = window.text4()->text();
+    Window window;
+    QWidget* box = window.box(name);
+    setText(box, content);
+    if (!window.clickIntoMiddle(box)) {
+        state.SkipWithError("the box did not get the focus in an active window");
+        return;
+    }
+    PaintCounter painted;
+    painted.watch(canvas(box));
+    std::vector<double> milliseconds;
+    milliseconds.reserve(static_cast<std::size_t>(state.max_iterations));
     for (auto _ : state) {
-        window.text2()->setText(encrypted);
-        window.text3()->setPlainText(bits);
-        window.text4()->setText(plain);
-        settle(state);
+        const auto start = std::chrono::steady_clock::now();
+        QTest::keyClick(box, '5');
+        box->repaint();
+        milliseconds.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    state.counters["median_ms"] = milliseconds[milliseconds.size() / 2];
+    state.counters["worst_ms"] = milliseconds.back();
+    state.counters["paints"] = benchmark::Counter(painted.count(canvas(box)), benchmark::Counter::kAvgIterations);
+    if (text(box).size() != content.size() + state.iterations()) {
+        state.SkipWithError("the box did not take every key");
     }
 }
 
-BENCHMARK(BM_WindowEncryptDecrypt)->Arg(20000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WindowDecrypt)->Arg(20000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WindowFloor)->Arg(20000)->Unit(benchmark::kMillisecond);
+void BM_KeystrokeInKeyBox(benchmark::State& state)
+{
+    typeInto(state, "Text3", keyText(size(state.range(0))));
+}
+
+void BM_KeystrokeInOneLineBox(benchmark::State& state)
+{
+    typeInto(state, "Text1", plainText(size(state.range(0))));
+}
+
+// What the process spends while the window sits with the focus in a box: the caret's blink and
+// whatever else runs. One iteration is five seconds of the event loop.
+void idleIn(benchmark::State& state, const char* name, const QString& content)
+{
+    Window window;
+    QWidget* box = window.box(name);
+    setText(box, content);
+    if (!window.clickIntoMiddle(box)) {
+        state.SkipWithError("the box did not get the focus in an active window");
+        return;
+    }
+    PaintCounter painted;
+    painted.watch(canvas(box));
+    const auto cpuSeconds = [] {
+        rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        const auto seconds
+            = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+        return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    };
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        const double cpuBefore = cpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        QEventLoop loop;
+        QTimer::singleShot(5000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu += cpuSeconds() - cpuBefore;
+    }
+    state.counters["cpu_of_core"] = cpu / wall;
+    // About two a second prove the blink ran.
+    state.counters["paints_per_s"] = painted.count(canvas(box)) / wall;
+}
+
+void BM_IdleInKeyBox(benchmark::State& state)
+{
+    idleIn(state, "Text3", keyText(size(state.range(0))));
+}
+
+void BM_IdleInOneLineBox(benchmark::State& state)
+{
+    idleIn(state, "Text1", plainText(size(state.range(0))));
+}
+
+void BM_PasteOneMebibyte(benchmark::State& state)
+{
+    Window window;
+    QWidget* box = window.box("Text1");
+    const QString hex = plainText(kMebibyte);
+    QGuiApplication::clipboard()->setText(hex);
+    setText(box, {});
+    if (!window.clickIntoMiddle(box)) {
+        state.SkipWithError("the box did not get the focus in an active window");
+        return;
+    }
+    for (auto _ : state) {
+        press(box, QKeySequence::Paste);
+        box->repaint();
+        state.PauseTiming();
+        const bool pasted = text(box) == hex;
+        setText(box, {});
+        window.settle();
+        state.ResumeTiming();
+        if (!pasted) {
+            state.SkipWithError("the box does not hold what was pasted");
+            break;
+        }
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
+void BM_SelectAllCopyKey(benchmark::State& state)
+{
+    Window window;
+    QWidget* box = window.box("Text3");
+    const QString& key = keyText(size(state.range(0)));
+    setText(box, key);
+    if (!window.clickIntoMiddle(box)) {
+        state.SkipWithError("the box did not get the focus in an active window");
+        return;
+    }
+    for (auto _ : state) {
+        press(box, QKeySequence::SelectAll);
+        press(box, QKeySequence::Copy);
+        state.PauseTiming();
+        // Each copy starts from a caret, not from a selection already there.
+        press(box, QKeySequence::MoveToStartOfDocument);
+        window.settle();
+        state.ResumeTiming();
+    }
+    if (QGuiApplication::clipboard()->text() != key) {
+        state.SkipWithError("the clipboard does not hold the key");
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
+void BM_SelectAllDeleteKey(benchmark::State& state)
+{
+    Window window;
+    QWidget* box = window.box("Text3");
+    const QString& key = keyText(size(state.range(0)));
+    setText(box, key);
+    if (!window.clickIntoMiddle(box)) {
+        state.SkipWithError("the box did not get the focus in an active window");
+        return;
+    }
+    for (auto _ : state) {
+        press(box, QKeySequence::SelectAll);
+        press(box, QKeySequence::Delete);
+        box->repaint();
+        state.PauseTiming();
+        const bool emptied = text(box).isEmpty();
+        setText(box, key);
+        window.settle();
+        state.ResumeTiming();
+        if (!emptied) {
+            state.SkipWithError("the key box is not empty");
+            break;
+        }
+    }
+}
+
+// Whether the window has our boxes: the old one has a QPlainTextEdit for the key.
+bool ownBoxes()
+{
+    Form1 probe;
+    const auto* key = probe.findChild<QWidget*>(QStringLiteral("Text3"));
+    return key != nullptr && isOwnBox(key);
+}
 
 } // namespace
+
+void registerWindowBenchmarks()
+{
+    const Iterations iterations = ownBoxes() ? kOwnBoxIterations : kOldBoxIterations;
+    const auto roundTrip = [](benchmark::internal::Benchmark* b) {
+        b->Arg(1024)->Arg(65536)->Arg(kMebibyte)->Unit(benchmark::kMillisecond);
+    };
+    benchmark::RegisterBenchmark("BM_WindowEncryptDecrypt", BM_WindowEncryptDecrypt)->Apply(roundTrip);
+    benchmark::RegisterBenchmark("BM_CoreEncryptDecrypt", BM_CoreEncryptDecrypt)->Apply(roundTrip);
+    benchmark::RegisterBenchmark("BM_WindowDecrypt", BM_WindowDecrypt)->Arg(kMebibyte)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_KeystrokeInKeyBox", BM_KeystrokeInKeyBox)
+        ->ArgName("key_digits")
+        ->Arg(kMebibyte)
+        ->Iterations(iterations.keystrokes)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_KeystrokeInOneLineBox", BM_KeystrokeInOneLineBox)
+        ->ArgName("chars")
+        ->Arg(kLineChars)
+        ->Iterations(iterations.keystrokes)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_IdleInKeyBox", BM_IdleInKeyBox)
+        ->ArgName("key_digits")
+        ->Arg(kMebibyte)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_IdleInOneLineBox", BM_IdleInOneLineBox)
+        ->ArgName("chars")
+        ->Arg(kLineChars)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_PasteOneMebibyte", BM_PasteOneMebibyte)
+        ->Iterations(iterations.pastes)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_SelectAllCopyKey", BM_SelectAllCopyKey)
+        ->ArgName("key_digits")
+        ->Arg(kMebibyte)
+        ->Iterations(iterations.copies)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_SelectAllDeleteKey", BM_SelectAllDeleteKey)
+        ->ArgName("key_digits")
+        ->Arg(kMebibyte)
+        ->Iterations(iterations.deletes)
+        ->Unit(benchmark::kMillisecond);
+}
+
+} // namespace morvalen::bench

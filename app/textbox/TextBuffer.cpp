@@ -13,6 +13,7 @@ namespace {
 // of it, which only pays for large ranges.
 constexpr std::size_t kShareAbove = 1 << 20;
 constexpr std::size_t kMinimumGap = 4096;
+constexpr std::size_t kMaximumGap = 1 << 20;
 
 bool isContinuation(char c) noexcept
 {
@@ -233,8 +234,9 @@ void TextBuffer::moveGap(std::size_t pos, std::size_t room)
 {
     std::string& store = writable();
     if (gapSize() < room) {
-        // Grow by half the text at least, so typing costs amortised constant time.
-        const std::size_t gap = std::max({room, size() / 2, kMinimumGap});
+        // Room for a megabyte of typing at most: half of a 70 MB key would be 35 MB of memory to
+        // clear for the first keystroke, and a megabyte typed costs one copy of the text.
+        const std::size_t gap = std::max({room, std::min(size() / 2, kMaximumGap), kMinimumGap});
         std::string grown(size() + gap, '\0');
         std::memcpy(grown.data(), store.data(), m_gapStart);
         const std::size_t tail = store.size() - m_gapEnd;
