@@ -1,5 +1,6 @@
 // Encryption and decryption against the floor the work itself sets: writing the bytes of the
 // output, drawing the random bytes the masks take, or reading every byte of the key once.
+#include "bench_data.h"
 #include "cipher/cipher.h"
 
 #include <algorithm>
@@ -13,17 +14,7 @@ namespace {
 
 using morvalen::EncryptResult;
 
-const std::string& plainHex(std::size_t digits)
-{
-    static std::map<std::size_t, std::string> cache;
-    std::string& hex = cache[digits];
-    if (hex.empty()) {
-        std::mt19937_64 generator(digits); // test data only; the cipher's masks come from the CSPRNG
-        hex.resize(digits);
-        std::generate(hex.begin(), hex.end(), [&] { return "0123456789ABCDEF"[generator() % 16]; });
-    }
-    return hex;
-}
+using morvalen::bench::plainHex;
 
 const EncryptResult& encrypted(std::size_t digits)
 {

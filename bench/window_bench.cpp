@@ -5,6 +5,7 @@
 #include "window_bench.h"
 
 #include "Form1.h"
+#include "bench_data.h"
 #include "cipher/cipher.h"
 
 #include <QAbstractScrollArea>
@@ -50,14 +51,7 @@ std::size_t size(std::int64_t n)
 // Lower case, so that a decryption that gives upper case back proves it went through the cipher.
 const std::string& plainHex(std::size_t digits)
 {
-    static std::map<std::size_t, std::string> cache;
-    std::string& hex = cache[digits];
-    if (hex.empty()) {
-        std::mt19937_64 generator(digits); // test data only; the cipher's masks come from the CSPRNG
-        hex.resize(digits);
-        std::generate(hex.begin(), hex.end(), [&] { return "0123456789abcdef"[generator() % 16]; });
-    }
-    return hex;
+    return morvalen::bench::plainHex(digits, "0123456789abcdef");
 }
 
 QString plainText(std::size_t digits)
