@@ -170,6 +170,19 @@ struct Window
         return active && box->hasFocus();
     }
 
+    // The named box holding content, with the focus and the caret in the middle of its view;
+    // null, and the benchmark skipped, when the window could not give it the focus.
+    QWidget* focusBox(benchmark::State& state, const char* name, const QString& content)
+    {
+        QWidget* box = this->box(name);
+        setText(box, content);
+        if (clickIntoMiddle(box)) {
+            return box;
+        }
+        state.SkipWithError("the box did not get the focus in an active window");
+        return nullptr;
+    }
+
     Form1 form;
     bool active = false;
 };
@@ -264,10 +277,8 @@ void BM_WindowDecrypt(benchmark::State& state)
 void typeInto(benchmark::State& state, const char* name, const QString& content)
 {
     Window window;
-    QWidget* box = window.box(name);
-    setText(box, content);
-    if (!window.clickIntoMiddle(box)) {
-        state.SkipWithError("the box did not get the focus in an active window");
+    QWidget* box = window.focusBox(state, name, content);
+    if (box == nullptr) {
         return;
     }
     PaintCounter painted;
@@ -305,10 +316,8 @@ void BM_KeystrokeInOneLineBox(benchmark::State& state)
 void idleIn(benchmark::State& state, const char* name, const QString& content)
 {
     Window window;
-    QWidget* box = window.box(name);
-    setText(box, content);
-    if (!window.clickIntoMiddle(box)) {
-        state.SkipWithError("the box did not get the focus in an active window");
+    QWidget* box = window.focusBox(state, name, content);
+    if (box == nullptr) {
         return;
     }
     PaintCounter painted;
@@ -349,12 +358,10 @@ void BM_IdleInOneLineBox(benchmark::State& state)
 void BM_PasteOneMebibyte(benchmark::State& state)
 {
     Window window;
-    QWidget* box = window.box("Text1");
     const QString hex = plainText(kMebibyte);
     QGuiApplication::clipboard()->setText(hex);
-    setText(box, {});
-    if (!window.clickIntoMiddle(box)) {
-        state.SkipWithError("the box did not get the focus in an active window");
+    QWidget* box = window.focusBox(state, "Text1", {});
+    if (box == nullptr) {
         return;
     }
     for (auto _ : state) {
@@ -376,11 +383,9 @@ void BM_PasteOneMebibyte(benchmark::State& state)
 void BM_SelectAllCopyKey(benchmark::State& state)
 {
     Window window;
-    QWidget* box = window.box("Text3");
     const QString& key = keyText(size(state.range(0)));
-    setText(box, key);
-    if (!window.clickIntoMiddle(box)) {
-        state.SkipWithError("the box did not get the focus in an active window");
+    QWidget* box = window.focusBox(state, "Text3", key);
+    if (box == nullptr) {
         return;
     }
     for (auto _ : state) {
@@ -401,11 +406,9 @@ void BM_SelectAllCopyKey(benchmark::State& state)
 void BM_SelectAllDeleteKey(benchmark::State& state)
 {
     Window window;
-    QWidget* box = window.box("Text3");
     const QString& key = keyText(size(state.range(0)));
-    setText(box, key);
-    if (!window.clickIntoMiddle(box)) {
-        state.SkipWithError("the box did not get the focus in an active window");
+    QWidget* box = window.focusBox(state, "Text3", key);
+    if (box == nullptr) {
         return;
     }
     for (auto _ : state) {

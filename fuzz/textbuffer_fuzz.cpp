@@ -309,7 +309,8 @@ private:
             edited(pos, caret);
             break;
         }
-        case 3: // erase everything
+        case 3:
+        case 5: // erase everything
             keep(m_buffer.erase(0, m_model.size()), m_model);
             m_model.clear();
             edited(0, 0);
@@ -325,11 +326,6 @@ private:
             newText();
             break;
         }
-        case 5:
-            check(m_buffer.release() == m_model, "release handed out other bytes");
-            m_model.clear();
-            newText();
-            break;
         case 6: { // snapshot
             const std::size_t pos = position();
             const std::size_t length = upTo(m_model.size() - pos);

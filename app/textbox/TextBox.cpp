@@ -157,7 +157,8 @@ public:
     }
     void setWidth(qreal width) { m_width = std::max(64, qRound(64 * width)); }
 
-    std::size_t fit(std::string_view text, bool more) override
+    // Returns text.size() whenever all of it fits, which is all a cut text asks.
+    std::size_t fit(std::string_view text, bool /*more*/) override
     {
         const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
         std::int64_t x = 0;
@@ -178,7 +179,7 @@ public:
                 return std::max<std::size_t>(i, 1);
             }
             // A character past ASCII, or one that may combine with this one: the layout knows.
-            return fitByLayout(text, more);
+            return fitByLayout(text);
         }
         return text.size();
     }
@@ -229,7 +230,7 @@ private:
         return qRound(64 * (metrics.horizontalAdvance(QString(both, 2)) - metrics.horizontalAdvance(shown(next))));
     }
 
-    std::size_t fitByLayout(std::string_view text, bool more) const
+    std::size_t fitByLayout(std::string_view text) const
     {
         QTextLayout layout(displayed(decode(text)), m_font);
         QTextOption option;
@@ -239,11 +240,7 @@ private:
         QTextLine line = layout.createLine();
         line.setLineWidth(m_width / 64.0);
         layout.endLayout();
-        const qsizetype units = line.textLength();
-        if (units >= layout.text().size()) {
-            return more ? text.size() : text.size();
-        }
-        return bytesForUnits(text, units);
+        return bytesForUnits(text, line.textLength());
     }
 
     static constexpr int kNotAscii = 1 << 26;
@@ -261,11 +258,10 @@ struct TextBox::Row
     std::unique_ptr<QTextLayout> layout;
     qsizetype preeditAt = -1; // where the preedit stands in the row's text, in units
 
-    // Units of the layout's text for a byte offset in the row, the preedit included.
+    // Units of the row's text up to a byte offset in the row, the preedit not counted.
     qsizetype unitsAt(const TextBuffer& text, std::size_t pos) const
     {
-        const qsizetype units = utf16Units(text.copy(start, std::min(pos, end) - start));
-        return units;
+        return utf16Units(text.copy(start, std::min(pos, end) - start));
     }
 };
 

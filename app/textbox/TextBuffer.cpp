@@ -104,17 +104,6 @@ void TextBuffer::assign(std::string text)
     m_store = std::make_shared<std::string>(std::move(text));
 }
 
-std::string TextBuffer::release()
-{
-    moveGap(size(), 0);
-    std::string text = std::move(writable());
-    text.resize(m_gapStart);
-    m_store = std::make_shared<std::string>();
-    m_gapStart = m_gapEnd = 0;
-    m_nonAscii = 0;
-    return text;
-}
-
 void TextBuffer::insert(std::size_t pos, std::string_view text)
 {
     moveGap(pos, text.size());

@@ -57,8 +57,6 @@ public:
 
     // Takes the text over without copying it.
     void assign(std::string text);
-    // Hands the whole text out without copying it and leaves the buffer empty.
-    std::string release();
     // text must not point into this buffer: the gap may move under it.
     void insert(std::size_t pos, std::string_view text);
     // Inserting into an empty buffer adopts the string instead of copying it.
