@@ -6,16 +6,21 @@
 //
 // Both operations read their hex strictly (blanks skipped, upper or lower case, an even number of
 // hex digits) and throw Error with a message naming the box and the position of what is wrong,
-// and with the input and byte range of it.
+// and with the input, byte range, line and column of it. Encryptor, KeyReader and KeyWriter do
+// the same work on texts that arrive in pieces.
 // Like the original tool they consume their hex argument: when at least one byte was taken it ends
 // empty; on an error it is left as it was.
 #pragma once
 
+#include "keyformat.h"
 #include "random.h"
 #include "textconv/errors.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,6 +40,30 @@ struct EncryptResult
 // Called after each extra mask applied to a digit that came out zero; the window runs its event
 // loop here. It may start a nested encryption or decryption.
 using YieldFn = std::function<void()>;
+
+// Encrypts digits that may arrive in pieces, for texts too large to hold with their key.
+class Encryptor
+{
+public:
+    explicit Encryptor(RandomSource& random = systemRandom(), YieldFn onExtraMask = {});
+
+    // Replaces each upper-case hex digit with its encrypted digit and hands its masks to groups.
+    void encrypt(std::span<char> digits, MaskGroupSink& groups);
+
+private:
+    // Masks come two to a random byte. No more bytes are drawn than the 13 masks per digit still
+    // certain to be needed, so a scripted source sees only the bytes encryption consumes.
+    std::uint8_t nextMask(bool extra);
+    void refill();
+
+    RandomSource& m_random;
+    YieldFn m_onExtraMask;
+    std::size_t m_certain = 0;
+    std::array<std::uint8_t, 4096> m_bytes {};
+    std::array<std::uint8_t, 8192> m_masks {};
+    std::size_t m_next = 0;
+    std::size_t m_end = 0;
+};
 
 EncryptResult encrypthexbytes(
     std::string& hexadesimals, RandomSource& random = systemRandom(), const YieldFn& onExtraMask = {});

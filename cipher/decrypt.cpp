@@ -9,7 +9,9 @@ std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspass
 {
     return translateAllocationFailure([&] {
         std::string plain = readHexDigits(hexadesimals, ErrorInput::EncryptedHex);
-        applyEncryptingBits(bitspassword, plain);
+        KeyReader key(plain);
+        key.read(bitspassword);
+        key.finish();
         if (!plain.empty()) {
             hexadesimals.clear();
         }

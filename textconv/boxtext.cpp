@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "primitives.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace morvalen {
@@ -58,15 +59,6 @@ std::uint32_t decodeCodePoint(std::string_view sequence)
 
 } // namespace
 
-std::size_t characterPosition(std::string_view text, std::size_t byteOffset)
-{
-    std::size_t position = 1;
-    for (std::size_t i = 0; i < byteOffset && i < text.size(); ++position) {
-        i += characterLength(text, i);
-    }
-    return position;
-}
-
 std::size_t characterLength(std::string_view text, std::size_t byteOffset)
 {
     const std::size_t length = utf8SequenceLength(text, byteOffset);
@@ -94,35 +86,67 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
     return "U+" + digits;
 }
 
-std::string readHexDigits(std::string_view text, ErrorInput input)
+HexReader::HexReader(ErrorInput input, TextPlace start)
+    : m_input(input)
+    , m_offset(start.offset)
+    , m_line(start.line)
+    , m_lineStart(start.offset - (start.column - 1))
 {
-    const std::string_view box = boxName(input);
-    std::string digits(text.size(), '\0');
+}
+
+std::size_t HexReader::read(std::string_view piece, char* out)
+{
     std::size_t count = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(text[i])];
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(piece[i])];
         if (value == detail::kOtherClass) {
-            throw Error(ErrorKind::InvalidInput,
-                std::string(box) + ": " + describeCharacter(text, i) + " at position "
-                    + integerText(static_cast<std::int64_t>(characterPosition(text, i))) + " is not a hex digit.",
-                input, i, characterLength(text, i));
+            advance(piece.substr(0, i));
+            const std::string what = describeCharacter(piece, i);
+            throw Error::invalidInput(m_input,
+                what + " at position " + integerText(static_cast<std::int64_t>(m_offset + 1)) + " is not a hex digit.",
+                what + " is not a hex digit.", place(), characterLength(piece, i));
         }
         // Written unconditionally and kept only for digits: no branch on digit or blank.
-        digits[count] = kHexDigits[value & 0xF];
+        out[count] = kHexDigits[value & 0xF];
         count += value < 16;
     }
-    if (count % 2 != 0) {
-        // Only digits and blanks are left, so the last digit is the last byte that is not blank.
-        std::size_t last = text.size() - 1;
-        while (isBlank(text[last])) {
+    if (count > 0) {
+        std::size_t last = piece.size() - 1;
+        while (isBlank(piece[last])) {
             --last;
         }
-        throw Error(ErrorKind::InvalidInput,
-            std::string(box) + ": " + counted(count, "hex digit", "hex digits")
-                + " is an odd count; each byte takes two.",
-            input, last, 1);
+        m_lastDigit = m_offset + last;
     }
-    digits.resize(count);
+    m_digits += count;
+    advance(piece);
+    return count;
+}
+
+void HexReader::advance(std::string_view consumed)
+{
+    const std::size_t lastBreak = consumed.rfind('\n');
+    if (lastBreak != std::string_view::npos) {
+        m_line += static_cast<std::size_t>(std::count(consumed.begin(), consumed.end(), '\n'));
+        m_lineStart = m_offset + lastBreak + 1;
+    }
+    m_offset += consumed.size();
+}
+
+void HexReader::finish() const
+{
+    if (m_digits % 2 != 0) {
+        const std::string what
+            = counted(m_digits, "hex digit", "hex digits") + " is an odd count; each byte takes two.";
+        throw Error::invalidInput(m_input, what, what, {m_lastDigit, 0, 0}, 1, false);
+    }
+}
+
+std::string readHexDigits(std::string_view text, ErrorInput input)
+{
+    std::string digits(text.size(), '\0');
+    HexReader reader(input);
+    digits.resize(reader.read(text, digits.data()));
+    reader.finish();
     return digits;
 }
 

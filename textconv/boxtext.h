@@ -1,6 +1,6 @@
-// Reading text as it stands in one of the tool's boxes: blanks carry no meaning and are skipped,
-// and messages name a character by its 1-based position among all characters of the box
-// (UTF-8 sequences count once, a byte that is not valid UTF-8 counts as one character).
+// Reading text as it stands in one of the tool's boxes or in a file: blanks carry no meaning and
+// are skipped, and messages name what is wrong by its place (UTF-8 sequences count as one
+// character, a byte that is not valid UTF-8 as one character of its own).
 #pragma once
 
 #include "errors.h"
@@ -50,9 +50,6 @@ constexpr bool isBlank(char c) noexcept
     return detail::kCharClasses[static_cast<unsigned char>(c)] == detail::kBlankClass;
 }
 
-// 1-based character position of the character that starts at byteOffset.
-std::size_t characterPosition(std::string_view text, std::size_t byteOffset);
-
 // Bytes of the character that starts at byteOffset: its UTF-8 sequence, or 1 for a byte that
 // starts no valid one.
 std::size_t characterLength(std::string_view text, std::size_t byteOffset);
@@ -60,9 +57,39 @@ std::size_t characterLength(std::string_view text, std::size_t byteOffset);
 // How a message shows the character at byteOffset: 'G', 'é', U+0007 or byte 0xFF.
 std::string describeCharacter(std::string_view text, std::size_t byteOffset);
 
-// The hex digits of a box, upper case, blanks skipped. InvalidInput about input, with a message
-// that starts with its box name, for a character that is not a hex digit (placed on it) or for
-// an odd number of digits (placed on the last digit).
+// Reads hex text that may arrive in pieces, as from a file: blanks skipped, digits upper-cased,
+// and the place of every byte kept. The messages it throws count a character's position as its
+// byte offset plus one: it stops at the first byte that is not ASCII, so every byte before a
+// place it reports is a character of its own. The same holds for its columns.
+class HexReader
+{
+public:
+    explicit HexReader(ErrorInput input, TextPlace start = {});
+
+    // Writes the digits of piece to out, which has room for piece.size(), and returns how many.
+    // InvalidInput about the input, placed on it, for a character that is neither a hex digit
+    // nor a blank.
+    std::size_t read(std::string_view piece, char* out);
+    // InvalidInput, placed on the last digit but not citing it, for an odd count of digits.
+    void finish() const;
+
+    // The place of the next byte to read.
+    TextPlace place() const { return {m_offset, m_line, m_offset - m_lineStart + 1}; }
+    std::size_t digitCount() const { return m_digits; }
+
+private:
+    // Moves past consumed, counting its line breaks.
+    void advance(std::string_view consumed);
+
+    ErrorInput m_input;
+    std::size_t m_offset;
+    std::size_t m_line;
+    std::size_t m_lineStart; // offset of the first byte of the current line
+    std::size_t m_digits = 0;
+    std::size_t m_lastDigit = Error::kNoPlace;
+};
+
+// The hex digits of a whole box or argument, upper case, blanks skipped; errors as HexReader.
 std::string readHexDigits(std::string_view text, ErrorInput input);
 
 // "1 mask group", "3 mask groups": count with its noun.
