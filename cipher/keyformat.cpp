@@ -56,7 +56,14 @@ KeyReader::KeyReader(std::span<char> digits, TextPlace start)
 
 void KeyReader::read(std::string_view piece)
 {
-    for (std::size_t i = readWholeMasks(piece, 0); i < piece.size(); i = readWholeMasks(piece, i + 1)) {
+    if (m_bad.pending()) {
+        if (m_bad.add(piece)) {
+            failAtBadCharacter();
+        }
+        return;
+    }
+    for (std::size_t i = readWholeMasks(piece, 0); i < piece.size() && !m_bad.pending();
+         i = readWholeMasks(piece, i + 1)) {
         readByte(piece, i);
     }
     m_offset += piece.size();
@@ -136,11 +143,11 @@ void KeyReader::readByte(std::string_view piece, std::size_t i)
         finishMask();
         closeGroup();
         break;
-    default: {
-        const std::string what = describeCharacter(piece, i);
-        fail(what + " at " + position(offset) + " is not 0, 1, ',' or '|'.", what + " is not 0, 1, ',' or '|'.",
-            placeOf(offset), characterLength(piece, i));
-    }
+    default:
+        if (m_bad.start(piece.substr(i), placeOf(offset))) {
+            failAtBadCharacter();
+        }
+        return;
     }
     m_significantEnd = offset + 1;
 }
@@ -172,8 +179,18 @@ void KeyReader::closeGroup()
     m_inGroup = false;
 }
 
+void KeyReader::failAtBadCharacter() const
+{
+    const std::string what = m_bad.describe();
+    fail(what + " at " + position(m_bad.place().offset) + " is not 0, 1, ',' or '|'.",
+        what + " is not 0, 1, ',' or '|'.", m_bad.place(), m_bad.length());
+}
+
 void KeyReader::finish() const
 {
+    if (m_bad.pending()) {
+        failAtBadCharacter();
+    }
     if (m_inGroup) {
         fail("the text from " + position(m_groupPlace.offset) + " is not closed by '|'.",
             "this group is not closed by '|'.", m_groupPlace, m_significantEnd - m_groupPlace.offset);

@@ -4,6 +4,7 @@
 // takes the text in pieces of any size, so a key far larger than memory can be read from a file.
 #pragma once
 
+#include "textconv/boxtext.h"
 #include "textconv/errors.h"
 
 #include <cstddef>
@@ -63,6 +64,7 @@ private:
     void finishMask();
     void closeGroup();
     TextPlace placeOf(std::size_t offset) const { return {offset, m_line, offset - m_lineStart + 1}; }
+    [[noreturn]] void failAtBadCharacter() const;
     [[noreturn]] void fail(std::string_view message, std::string detail, TextPlace place = {Error::kNoPlace, 0, 0},
         std::size_t length = 0) const;
 
@@ -79,6 +81,7 @@ private:
     std::size_t m_maskDigits = 0;
     std::uint8_t m_maskValue = 0;
     std::uint8_t m_groupXor = 0;
+    BadCharacter m_bad;
 };
 
 } // namespace morvalen

@@ -1,9 +1,13 @@
-// Decryption on arbitrary bytes, split as the command line splits its standard input: the
-// encrypted hex up to the first line break, the encrypting bits after it. Valid input must give
-// the plain hex the key's masks define; anything else an input error naming the right box.
+// Decryption on arbitrary bytes: the encrypted hex up to the first line break, the encrypting
+// bits after it. Valid input must give the plain hex the key's masks define; anything else an
+// input error naming the right box. The same texts read in pieces, as the command line reads
+// files, must give the same answer, and every error's line and column must match its offset.
 #include "cipher/cipher.h"
+#include "cipher/keyformat.h"
 #include "fuzz_support.h"
+#include "textconv/boxtext.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,6 +28,48 @@ void checkPlain(const std::string& plain, const HexReading& hex, const KeyGroups
     }
 }
 
+// Where offset stands in text: 1-based line and column, counted afresh.
+TextPlace placeIn(std::string_view text, std::size_t offset)
+{
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t lineStart = before.rfind('\n') + 1; // npos + 1 == 0
+    return {
+        offset, 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')), offset - lineStart + 1};
+}
+
+// Decrypts with both texts cut into pieces of 1 to 16 bytes; the plain hex, or the error's
+// message, place and line and column.
+std::string decryptInPieces(std::string_view hexText, std::string_view bits, std::uint64_t seed)
+{
+    const auto pieces = [&](std::string_view text, auto&& read) {
+        for (std::size_t i = 0; i < text.size(); seed = seed * 6364136223846793005u + 1442695040888963407u) {
+            const std::size_t size = 1 + (seed >> 60);
+            read(text.substr(i, size));
+            i += size;
+        }
+    };
+    try {
+        HexReader hex(ErrorInput::EncryptedHex);
+        std::string digits(hexText.size(), '\0');
+        std::size_t count = 0;
+        pieces(hexText, [&](std::string_view piece) { count += hex.read(piece, digits.data() + count); });
+        hex.finish();
+        digits.resize(count);
+        KeyReader key(digits);
+        pieces(bits, [&](std::string_view piece) { key.read(piece); });
+        key.finish();
+        return digits;
+    } catch (const Error& error) {
+        const std::string_view text = error.input() == ErrorInput::EncryptedHex ? hexText : bits;
+        if (error.citesPlace()) {
+            const TextPlace place = placeIn(text, error.offset());
+            check(error.place().line == place.line && error.place().column == place.column,
+                "line or column does not match the offset", error.what());
+        }
+        return std::string(error.what()) + "@" + std::to_string(error.offset()) + "+" + std::to_string(error.length());
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -36,16 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<KeyGroups> key = parseKey(bits);
 
     std::string argument(hexText);
+    std::string whole;
     try {
         const std::string plain = decrypthexbytes(argument, bits);
+        whole = plain;
         check(hex.valid() && key && key->size() == hex.digits.size(), "invalid input was decrypted", input);
         checkPlain(plain, hex, *key);
         check(argument == (hex.digits.empty() ? hexText : ""), "hex not consumed as documented", argument);
     } catch (const Error& error) {
         check(argument == hexText, "hex changed by a failed decryption", argument);
+        whole = std::string(error.what()) + "@" + std::to_string(error.offset()) + "+" + std::to_string(error.length());
         if (!hex.valid()) {
             checkMessage(error, ErrorInput::EncryptedHex, hexText);
             check(endsWith(error.what(), "is not a hex digit.") == hex.badCharacter, "wrong hex message", error.what());
+            check(decryptInPieces(hexText, bits, hashOf(input)) == whole, "reading in pieces gives another answer",
+                whole);
             return 0;
         }
         check(!key || key->size() != hex.digits.size(), "valid input was rejected", error.what());
@@ -53,5 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(endsWith(error.what(), "each digit needs its own group.") == key.has_value(), "wrong key message",
             error.what());
     }
+    check(decryptInPieces(hexText, bits, hashOf(input)) == whole, "reading in pieces gives another answer", whole);
     return 0;
 }

@@ -9,27 +9,25 @@
 namespace morvalen {
 namespace {
 
+// Bytes of the UTF-8 sequence a byte begins, as its bits announce; 0 for a byte that begins none.
+std::size_t announcedLength(std::uint8_t lead)
+{
+    return lead < 0x80                 ? 1
+        : lead >= 0xC2 && lead <= 0xDF ? 2
+        : lead >= 0xE0 && lead <= 0xEF ? 3
+        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                       : 0;
+}
+
 // Length of the valid UTF-8 sequence at offset, or 0 when the byte there starts none.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t offset)
 {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(offset);
-    std::size_t length = 0;
-    std::uint32_t codePoint = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07u;
-    } else {
-        return 0;
+    const std::size_t length = announcedLength(byte(offset));
+    if (length <= 1) {
+        return length;
     }
+    std::uint32_t codePoint = byte(offset) & (0x7Fu >> length);
     if (offset + length > text.size()) {
         return 0;
     }
@@ -94,17 +92,49 @@ HexReader::HexReader(ErrorInput input, TextPlace start)
 {
 }
 
+bool BadCharacter::start(std::string_view rest, TextPlace place)
+{
+    m_bytes = rest.substr(0, 4);
+    m_place = place;
+    return whole();
+}
+
+bool BadCharacter::add(std::string_view piece)
+{
+    m_bytes += piece.substr(0, 4 - m_bytes.size());
+    return whole();
+}
+
+// Whole once it holds as many bytes as its first byte announces, or a byte that cannot
+// continue it.
+bool BadCharacter::whole() const
+{
+    const std::size_t announced = std::max<std::size_t>(announcedLength(static_cast<std::uint8_t>(m_bytes[0])), 1);
+    for (std::size_t i = 1; i < m_bytes.size() && i < announced; ++i) {
+        if ((static_cast<std::uint8_t>(m_bytes[i]) & 0xC0u) != 0x80u) {
+            return true;
+        }
+    }
+    return m_bytes.size() >= announced;
+}
+
 std::size_t HexReader::read(std::string_view piece, char* out)
 {
+    if (m_bad.pending()) {
+        if (m_bad.add(piece)) {
+            failAtBadCharacter();
+        }
+        return 0;
+    }
     std::size_t count = 0;
     for (std::size_t i = 0; i < piece.size(); ++i) {
         const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(piece[i])];
         if (value == detail::kOtherClass) {
             advance(piece.substr(0, i));
-            const std::string what = describeCharacter(piece, i);
-            throw Error::invalidInput(m_input,
-                what + " at position " + integerText(static_cast<std::int64_t>(m_offset + 1)) + " is not a hex digit.",
-                what + " is not a hex digit.", place(), characterLength(piece, i));
+            if (m_bad.start(piece.substr(i), place())) {
+                failAtBadCharacter();
+            }
+            return count;
         }
         // Written unconditionally and kept only for digits: no branch on digit or blank.
         out[count] = kHexDigits[value & 0xF];
@@ -132,8 +162,20 @@ void HexReader::advance(std::string_view consumed)
     m_offset += consumed.size();
 }
 
+void HexReader::failAtBadCharacter() const
+{
+    const std::string what = m_bad.describe();
+    throw Error::invalidInput(m_input,
+        what + " at position " + integerText(static_cast<std::int64_t>(m_bad.place().offset + 1))
+            + " is not a hex digit.",
+        what + " is not a hex digit.", m_bad.place(), m_bad.length());
+}
+
 void HexReader::finish() const
 {
+    if (m_bad.pending()) {
+        failAtBadCharacter();
+    }
     if (m_digits % 2 != 0) {
         const std::string what
             = counted(m_digits, "hex digit", "hex digits") + " is an odd count; each byte takes two.";

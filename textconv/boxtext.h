@@ -57,6 +57,28 @@ std::size_t characterLength(std::string_view text, std::size_t byteOffset);
 // How a message shows the character at byteOffset: 'G', 'é', U+0007 or byte 0xFF.
 std::string describeCharacter(std::string_view text, std::size_t byteOffset);
 
+// A character that breaks a format. When a piece ends inside its UTF-8 sequence, the rest is
+// taken from the pieces that follow, so the message names it as if the text had come whole.
+class BadCharacter
+{
+public:
+    // rest: the text from the character on. True once the character is whole.
+    bool start(std::string_view rest, TextPlace place);
+    // Takes what the character still lacks from the next piece; true once it is whole.
+    bool add(std::string_view piece);
+    bool pending() const { return !m_bytes.empty(); }
+
+    std::string describe() const { return describeCharacter(m_bytes, 0); }
+    std::size_t length() const { return characterLength(m_bytes, 0); }
+    const TextPlace& place() const { return m_place; }
+
+private:
+    bool whole() const;
+
+    std::string m_bytes;
+    TextPlace m_place;
+};
+
 // Reads hex text that may arrive in pieces, as from a file: blanks skipped, digits upper-cased,
 // and the place of every byte kept. The messages it throws count a character's position as its
 // byte offset plus one: it stops at the first byte that is not ASCII, so every byte before a
@@ -80,6 +102,7 @@ public:
 private:
     // Moves past consumed, counting its line breaks.
     void advance(std::string_view consumed);
+    [[noreturn]] void failAtBadCharacter() const;
 
     ErrorInput m_input;
     std::size_t m_offset;
@@ -87,6 +110,7 @@ private:
     std::size_t m_lineStart; // offset of the first byte of the current line
     std::size_t m_digits = 0;
     std::size_t m_lastDigit = Error::kNoPlace;
+    BadCharacter m_bad;
 };
 
 // The hex digits of a whole box or argument, upper case, blanks skipped; errors as HexReader.

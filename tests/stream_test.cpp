@@ -1,0 +1,168 @@
+#include "cipher/cipher.h"
+#include "cipher/masklog.h"
+#include "support/helpers.h"
+#include "textconv/boxtext.h"
+
+#include <gtest/gtest.h>
+
+namespace morvalen {
+namespace {
+
+using Pieces = std::vector<std::string_view>;
+
+// What read gives for text whole, split at every offset and in pieces of every size up to 20, which
+// must all agree: the digits, or all a front end may show of the error.
+std::string readEveryWay(std::string_view text, const auto& read)
+{
+    const auto outcome = [&](std::size_t first, std::size_t size) -> std::string {
+        Pieces pieces {text.substr(0, first)};
+        for (std::size_t i = first; i < text.size(); i += size) {
+            pieces.push_back(text.substr(i, size));
+        }
+        try {
+            return read(pieces);
+        } catch (const Error& e) {
+            const std::string place = std::to_string(e.place().line) + ":" + std::to_string(e.place().column);
+            return e.what() + (" / " + e.detail()) + " @" + std::to_string(e.offset()) + "+"
+                + std::to_string(e.length()) + (e.citesPlace() ? " " + place : " uncited");
+        }
+    };
+    const std::string whole = outcome(text.size(), 1);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        EXPECT_EQ(outcome(at, text.size()), whole) << "split at " << at << " of " << text;
+    }
+    for (std::size_t size = 1; size <= 20; ++size) {
+        EXPECT_EQ(outcome(size, size), whole) << "pieces of " << size << " of " << text;
+    }
+    return whole;
+}
+
+std::string readKey(std::string_view key, std::string digits, TextPlace start = {})
+{
+    return readEveryWay(key, [&](const Pieces& pieces) {
+        std::string out = digits;
+        KeyReader reader(out, start);
+        for (const std::string_view piece : pieces) {
+            reader.read(piece);
+        }
+        reader.finish();
+        return out;
+    });
+}
+
+std::string readHex(std::string_view text, TextPlace start = {})
+{
+    return readEveryWay(text, [&](const Pieces& pieces) {
+        HexReader reader(ErrorInput::PlainHex, start);
+        std::string digits;
+        for (const std::string_view piece : pieces) {
+            std::string out(piece.size(), '\0');
+            digits += out.substr(0, reader.read(piece, out.data()));
+        }
+        reader.finish();
+        return digits;
+    });
+}
+
+// text with lineBreak after every width bytes.
+std::string wrap(std::string_view text, std::size_t width, std::string_view lineBreak)
+{
+    std::string out(text.substr(0, width));
+    for (std::size_t i = width; i < text.size(); i += width) {
+        out.append(lineBreak).append(text.substr(i, width));
+    }
+    return out;
+}
+
+TEST(KeyReader, AnyPiecesGiveTheDigitsOrTheErrorOfTheWholeKey)
+{
+    std::string hex = "0123456789abcdef";
+    const EncryptResult encrypted = encrypthexbytes(hex);
+    EXPECT_EQ(readKey(encrypted.encryptingBits, encrypted.encryptedHex), "0123456789ABCDEF");
+    // An odd width puts breaks inside masks as well as between them.
+    EXPECT_EQ(readKey(wrap(encrypted.encryptingBits, 37, " \r\n\t"), encrypted.encryptedHex), "0123456789ABCDEF");
+    EXPECT_EQ(readKey("\n|\t,0101,1111\n,1111|", "5A"), "5F");
+    // The errors decrypt_test checks whole, with line breaks so that lines count.
+    const std::string g = testing::repeat(",0110", 13) + "|";
+    for (const std::string& key : {g + "\n,01x1|", g + "\xC3\xA9|", g + "\xF0\x9F\x98\x80", g + ",010\n|",
+             g + ",0101 \n1|", g + ",0101,\n|", g + "\n0101|", g + ",0101,0101 \n", g, g + "\n" + g + g}) {
+        EXPECT_TRUE(readKey(key, "12").starts_with("Encrypting bits: ")) << key;
+    }
+}
+
+TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
+{
+    const std::string bad = testing::repeat(",0000", 16) + "||||,010|"; // folded at 40, ",010" is on line 3 at column 5
+    const std::string threeDigits = "3 digits; a mask has 4. / this mask has 3 digits; a mask has 4. @";
+    const std::string notABit = " is not 0, 1, ',' or '|'.";
+    const TextPlace afterHex {13, 2, 6};
+    for (const auto& [key, start, expected] : std::vector<std::tuple<std::string, TextPlace, std::string>> {
+             {wrap(bad, 40, "\n"), {}, "the mask at position 87 has " + threeDigits + "86+4 3:5"},
+             {wrap(bad, 40, "\r\n"), {}, "the mask at position 89 has " + threeDigits + "88+4 3:5"},
+             {",0000,0y00|", afterHex, "'y' at position 21" + notABit + " / 'y'" + notABit + " @20+1 2:13"},
+             {",0000|\n ,01x1|", afterHex, "'x' at position 25" + notABit + " / 'x'" + notABit + " @24+1 3:5"},
+             // Found on the next line, placed where the mask begins.
+             {",0000,010\n|", afterHex, "the mask at position 19 has " + threeDigits + "18+4 2:11"}}) {
+        EXPECT_EQ(readKey(key, "12", start), "Encrypting bits: " + expected) << key;
+    }
+}
+
+TEST(HexReader, AnyPiecesGiveTheDigitsAndPlacesOfTheWholeText)
+{
+    EXPECT_EQ(readHex("0a Bc\n12\t34 "), "0ABC1234");
+    const std::string odd = "3 hex digits is an odd count; each byte takes two.";
+    const std::string x = "Hex to encrypt: 'x' at position ";
+    for (const auto& [text, start, expected] : std::vector<std::tuple<std::string, TextPlace, std::string>> {
+             {"AB\r\nCD\n  xF", {}, x + "10 is not a hex digit. / 'x' is not a hex digit. @9+1 3:3"},
+             {"AB x", {5, 2, 4}, x + "9 is not a hex digit. / 'x' is not a hex digit. @8+1 2:7"},
+             // Not cited: the message is about the count, the place only marks what to select.
+             {"12\n3 \n", {}, "Hex to encrypt: " + odd + " / " + odd + " @3+1 uncited"}}) {
+        EXPECT_EQ(readHex(text, start), expected) << text;
+    }
+    // Characters cut between pieces, whole, broken or unfinished at the end.
+    for (const std::string text : {"A\xC3\xA9", "A\xF0\x9F\x98\x80", "\xFF\xC3\xA9", "A\xF0\x9F ", "AB\xF0\x9F"}) {
+        EXPECT_TRUE(readHex(text).starts_with("Hex to encrypt: ")) << text;
+    }
+}
+
+// Hands every group both to a key text and to a log, counting those that took extra masks.
+struct Tee final : MaskGroupSink
+{
+    std::string text;
+    KeyWriter writer {text};
+    MaskLog log;
+    std::size_t longGroups = 0;
+
+    void group(MaskGroup masks) override
+    {
+        writer.group(masks);
+        log.group(masks);
+        longGroups += masks.size() > kMasksPerDigit;
+    }
+};
+
+TEST(MaskLog, ReplaysAcrossBlocksTheGroupsTheKeyWasWrittenFrom)
+{
+    // At 13 masks or more a digit, 200,000 digits fill more than one block of 2 Mi masks.
+    const std::string plain = testing::repeat("0123456789ABCDEF", 12'500);
+    std::string digits = plain;
+    Tee tee;
+    Encryptor encryptor;
+    encryptor.encrypt(std::span(digits).first(1), tee);
+    encryptor.encrypt(std::span(digits).subspan(1, 99'999), tee);
+    encryptor.encrypt(std::span(digits).subspan(100'000), tee);
+    EXPECT_GT(tee.longGroups, 0u);
+    EXPECT_EQ(tee.log.groupCount(), plain.size());
+    std::string replayed;
+    KeyWriter replayWriter(replayed);
+    for (const auto& [count, handed] : std::vector<std::pair<std::size_t, std::size_t>> {
+             {1, 1}, {7, 7}, {0, 0}, {1000, 1000}, {SIZE_MAX, plain.size() - 1008}, {5, 0}}) {
+        EXPECT_EQ(tee.log.replay(replayWriter, count), handed) << count;
+    }
+    EXPECT_TRUE(replayed == tee.text);
+    // And it is the key the digits, encrypted in pieces, were encrypted with.
+    EXPECT_TRUE(decrypthexbytes(digits, replayed) == plain);
+}
+
+} // namespace
+} // namespace morvalen
