@@ -1,63 +1,262 @@
+// morvalen-cli as scripts meet it: real processes, run in a fresh folder per test so that file
+// names in messages are the short names given and the folder can be listed afterwards.
 #include "support/helpers.h"
 #include "support/process.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <random>
+#include <map>
 #include <regex>
+#include <sys/stat.h>
 
 namespace morvalen {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ProcessResult;
+using Args = std::vector<std::string>;
 
-ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {})
-{
-    return testing::runProcess(MORVALEN_CLI, args, input);
-}
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kPlain = "0a1B 2c3D\n4e5F6789";
+const std::string kDecrypted = "0A1B2C3D4E5F6789\n";
+const std::string kTry = "Try 'morvalen-cli --help' for more information.\n";
 
-TEST(Cli, EncryptThenDecryptThroughArgumentsAndPipes)
+class Cli : public ::testing::Test
 {
-    const ProcessResult result = cli({"encrypt", "0a0b"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(std::regex_match(result.out, std::regex("[1-9A-F]{4}\n((,[01]{4}){13,}\\|){4}\n"))) << result.out;
-    const std::string hex = result.out.substr(0, 4);
-    std::string bits = result.out.substr(5);
-    EXPECT_EQ(cli({"decrypt", hex, bits}).out, "0A0B\n");
-    for (std::size_t i = 40; i < bits.size(); i += 41) {
-        bits.insert(i, "\n"); // a key wrapped over lines
+protected:
+    void SetUp() override
+    {
+        std::string folder = (fs::temp_directory_path() / "morvalen-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+        m_folder = folder;
+        fs::current_path(m_folder);
     }
-    EXPECT_EQ(cli({"decrypt"}, hex + "\r\n" + bits).out, "0A0B\n");
+    void TearDown() override
+    {
+        fs::current_path(m_folder.parent_path());
+        fs::remove_all(m_folder);
+    }
 
-    std::mt19937 generator(1); // varies the plain text only, never a key
-    for (const std::size_t digits : {0u, 130u, 20000u}) {
-        std::string plain(digits, '0');
-        for (char& c : plain) {
-            c = "0123456789abcdefABCDEF"[generator() % 22];
+    static ProcessResult cli(const Args& args, const std::string& input = {})
+    {
+        return testing::runProcess(MORVALEN_CLI, args, input);
+    }
+    static void write(const std::string& name, const std::string& text) { std::ofstream(name) << text; }
+    static std::string read(const std::string& name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static unsigned mode(const std::string& name) { return static_cast<unsigned>(fs::status(name).permissions()); }
+    // Every entry of the folder, hidden ones too, with its permissions and content.
+    std::map<std::string, std::string> listing() const
+    {
+        std::map<std::string, std::string> entries;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_folder)) {
+            const std::string name = entry.path().filename().string();
+            entries[name] = std::to_string(mode(name)) + " " + (entry.is_regular_file() ? read(name) : "");
         }
-        const ProcessResult decrypted = cli({"decrypt"}, cli({"encrypt"}, plain + "\n").out);
-        EXPECT_EQ(decrypted.out + decrypted.err, testing::upper(plain) + "\n");
+        return entries;
+    }
+
+    fs::path m_folder;
+};
+
+struct Form
+{
+    Args args;
+    std::string input; // standard input
+    std::string output; // the file the result goes to; empty for standard output
+    std::string key = {}; // the key file encrypt writes; empty when the key follows the hex
+};
+
+TEST_F(Cli, EveryEncryptFormDecryptsThroughEveryDecryptForm)
+{
+    write("plain.hex", kPlain);
+    write("bom.hex", kBom + kPlain);
+    for (const Form& form : std::vector<Form> {{{"encrypt"}, kPlain, ""}, {{"encrypt", "-i", "-"}, kBom + kPlain, ""},
+             {{"encrypt", "-i", "plain.hex"}, "", ""}, {{"encrypt", kBom + kPlain}, "", ""},
+             {{"encrypt", "--input=bom.hex", "-o", "out.txt"}, "", "out.txt"},
+             {{"encrypt", kPlain, "--output=out.txt", "-k", "key.bits"}, "", "out.txt", "key.bits"},
+             {{"encrypt", "-f", "--key=key.bits", "-o", "-", "--", kPlain}, "", "", "key.bits"}}) {
+        SCOPED_TRACE(form.args.front() + " " + form.args.back());
+        fs::remove("out.txt");
+        fs::remove("key.bits");
+        const ProcessResult encrypted = cli(form.args, form.input);
+        ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+        const std::string text = form.output.empty() ? encrypted.out : read(form.output);
+        EXPECT_EQ(form.output.empty() ? "" : encrypted.out, "");
+        std::smatch parts; // the key on a line of its own after the hex, or in its file
+        const char* pattern = form.key.empty() ? "([0-9A-F]{16})\n(((,[01]{4})+\\|){16})\n" : "([0-9A-F]{16})\n";
+        ASSERT_TRUE(std::regex_match(text, parts, std::regex(pattern))) << text;
+        const std::string hex = parts[1];
+        const std::string key = form.key.empty() ? std::string(parts[2]) : read(form.key);
+        write("enc.hex", hex + "\n");
+        write("key.bits", key);
+        write("bom.bits", kBom + key);
+        // One stream, the form encrypt writes, has a test of its own.
+        for (const Form& decrypt :
+            std::vector<Form> {{{"decrypt", hex, key}, "", ""}, {{"decrypt", hex, kBom + key}, "", ""},
+                {{"decrypt", "-k", "key.bits", hex}, "", ""}, {{"decrypt", "-k", "bom.bits", hex}, "", ""},
+                {{"decrypt", "-i", "enc.hex", "--key=key.bits", "-o", "-"}, "", ""},
+                {{"decrypt", "-k", "-", "-i", "enc.hex"}, key, ""}, {{"decrypt", hex, "-k", "-"}, key, ""},
+                {{"decrypt", "--output=out.txt", "--", hex, key}, "", "out.txt"},
+                {{"decrypt", "-i", "enc.hex", "-k", "key.bits", "-o", "out.txt"}, "", "out.txt"}}) {
+            fs::remove("out.txt");
+            const ProcessResult result = cli(decrypt.args, decrypt.input);
+            EXPECT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(decrypt.output.empty() ? result.out : result.out + read(decrypt.output), kDecrypted)
+                << decrypt.args[1] << " " << decrypt.args[2];
+        }
     }
 }
 
-TEST(Cli, ErrorsUsageHelpAndVersion)
+TEST_F(Cli, OneStreamSplitsAtTheFirstCommaOrBarWhereverTheLinesBreak)
 {
-    const ProcessResult invalid = cli({"decrypt", "1", ""});
-    EXPECT_EQ(invalid.status, 1);
-    EXPECT_EQ(
-        invalid.out + invalid.err, "morvalen-cli: Hex encrypted: 1 hex digit is an odd count; each byte takes two.\n");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> {
-             {}, {"frobnicate"}, {"encrypt", "12", "34"}, {"decrypt", "12"}, {"--frob"}, {"encrypt", "-x"}}) {
+    const std::string plain = testing::repeat("0123456789abcdef", 3);
+    const ProcessResult encrypted = cli({"encrypt", plain});
+    ASSERT_EQ(encrypted.status, 0);
+    const std::string hex = encrypted.out.substr(0, plain.size());
+    const std::string key = encrypted.out.substr(plain.size() + 1, encrypted.out.size() - plain.size() - 2);
+    std::string wrappedKey = key;
+    for (std::size_t at = 50; at < wrappedKey.size(); at += 52) {
+        wrappedKey.insert(at, "\r\n");
+    }
+    for (const std::string& stream : {hex + key, hex + " \t" + key + "\n", "\n\n \t\n" + hex + "\n" + key,
+             hex.substr(0, 7) + "\n" + hex.substr(7, 20) + "\r\n" + hex.substr(27) + "\n" + wrappedKey + "\n\n"}) {
+        write("pair.txt", stream);
+        for (const auto& [args, input] : std::vector<std::pair<Args, std::string>> {
+                 {{"decrypt"}, stream}, {{"decrypt", "-i", "pair.txt"}, ""}, {{"decrypt", "--", stream}, ""}}) {
+            const ProcessResult result = cli(args, input);
+            EXPECT_EQ(result.out + result.err, testing::upper(plain) + "\n") << args.back() << "\n" << stream;
+        }
+    }
+}
+
+TEST_F(Cli, ErrorsNameTheirPlaceAndLeaveStdoutAndTheFolderAsTheyWere)
+{
+    write("plain.hex", "0a0b\n\t1234 G6\n");
+    write("odd.hex", "123\n");
+    write("key.bits", ",0000|,0000|\n,0000|\n    ,000|\n");
+    write("short.bits", ",0000|,0000|\n,0000|\n");
+    write("pair.txt", "12 34,0000|,00x0|\n");
+    write("bom.hex", "0a\n" + kBom + "0b");
+    write("out.txt", "old output\n");
+    const std::vector<std::tuple<Args, std::string, std::string>> rows
+        = {{{"encrypt", "-i", "plain.hex", "-o", "out.txt"}, "", "plain.hex:2:7: 'G' is not a hex digit."},
+            {{"encrypt", "-o", "out.txt"}, "12\n3g", "<stdin>:2:2: 'g' is not a hex digit."},
+            {{"encrypt", "--", "ab\ncd x"}, "", "HEX:2:4: 'x' is not a hex digit."},
+            {{"decrypt", "-k", "key.bits", "-i", "plain.hex"}, "", "plain.hex:2:7: 'G' is not a hex digit."},
+            {{"encrypt", "-k", "new.bits", "-o", "out.txt", "-i", "odd.hex"}, "",
+                "odd.hex: 3 hex digits is an odd count; each byte takes two."},
+            {{"decrypt", "-k", "key.bits", "-o", "out.txt", "1234"}, "",
+                "key.bits:3:5: this mask has 3 digits; a mask has 4."},
+            {{"decrypt", "-k", "short.bits", "1234"}, "",
+                "short.bits: 3 mask groups for 4 hex digits; each digit needs its own group."},
+            {{"decrypt", "-k", "-", "12"}, ",0000|\n,01a1|", "<stdin>:2:4: 'a' is not 0, 1, ',' or '|'."},
+            {{"decrypt", "12", ",0000|,1111"}, "", "BITS:1:7: this group is not closed by '|'."},
+            // One stream: the key's places count on from the hex before it.
+            {{"decrypt", "-o", "out.txt", "-i", "pair.txt"}, "", "pair.txt:1:15: 'x' is not 0, 1, ',' or '|'."},
+            {{"decrypt"}, "\n  12\t34 ,0000|,00x0|", "<stdin>:2:18: 'x' is not 0, 1, ',' or '|'."},
+            {{"decrypt", "12 34,0000|,00x0|"}, "", "HEX:1:15: 'x' is not 0, 1, ',' or '|'."},
+            // A byte order mark anywhere but at the very start is no blank.
+            {{"encrypt"}, "0a" + kBom + "0b", "<stdin>:1:3: U+FEFF is not a hex digit."},
+            {{"encrypt", "-i", "bom.hex"}, "", "bom.hex:2:1: U+FEFF is not a hex digit."},
+            {{"encrypt", kBom + kBom + "0a"}, "", "HEX:1:1: U+FEFF is not a hex digit."},
+            {{"decrypt", "12", ",0000|" + kBom + ",0000|"}, "", "BITS:1:7: U+FEFF is not 0, 1, ',' or '|'."},
+            {{"decrypt", "-i", "nosuch.hex", "-o", "out.txt"}, "", "nosuch.hex: No such file or directory"},
+            {{"decrypt", "-k", "nosuch.bits", "12"}, "", "nosuch.bits: No such file or directory"},
+            {{"encrypt", "-k", "key.bits", "-o", "out.txt", "12"}, "", "key.bits: exists; use -f to replace it."},
+            // The key's temporary file is made before the output fails.
+            {{"encrypt", "-k", "key.bits", "-f", "-o", "nosuch/out.txt", "12"}, "",
+                "nosuch/out.txt: No such file or directory"}};
+    const auto before = listing();
+    for (const auto& [args, input, message] : rows) {
+        const ProcessResult result = cli(args, input);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "morvalen-cli: " + message + "\n");
+        EXPECT_EQ(listing(), before) << message;
+    }
+}
+
+TEST_F(Cli, KeyFilesArePrivateWhateverTheUmaskAndReplacedOnlyWithForce)
+{
+    for (const mode_t mask : {mode_t {022}, mode_t {0}}) {
+        const mode_t previous = ::umask(mask);
+        const ProcessResult result = cli({"encrypt", "-k", "key" + std::to_string(mask), "-o", "out.txt", "12"});
+        ::umask(previous);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(mode("key" + std::to_string(mask)), 0600u);
+        EXPECT_EQ(mode("out.txt"), 0666u & ~mask); // a new output: the usual permissions
+        fs::remove("out.txt");
+    }
+    write("key.bits", "old key\n");
+    fs::permissions("key.bits", fs::perms(0644));
+    write("out.txt", "old output\n");
+    fs::permissions("out.txt", fs::perms(0640));
+    // -f replaces a key only for a run that succeeds, standard output included.
+    const ProcessResult full
+        = testing::runProcess("/bin/sh", {"-c", "\"$0\" encrypt -k key.bits -f 12 >/dev/full", MORVALEN_CLI});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(read("key.bits"), "old key\n");
+    EXPECT_EQ(cli({"encrypt", "-k", "key.bits", "-f", "-o", "out.txt", "abcd"}).status, 0);
+    EXPECT_EQ(mode("key.bits"), 0600u);
+    EXPECT_EQ(mode("out.txt"), 0640u); // a replaced output keeps its permissions
+    EXPECT_EQ(cli({"decrypt", "-k", "key.bits", "-i", "out.txt"}).out, "ABCD\n");
+}
+
+TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
+{
+    const std::vector<std::pair<Args, std::string>> rows = {{{}, "no command"}, {{"frob"}, "'frob'"},
+        {{"encrypt", "12", "34"}, "one operand"}, {{"decrypt", "12", "34", "56"}, "two operands"},
+        {{"encrypt", "-i", "p.hex", "12"}, "-i and HEX"}, {{"decrypt", "-k", "k", "12", "34"}, "-k and BITS"},
+        {{"encrypt", "-f", "12"}, "-f only"}, {{"decrypt", "-f", "-k", "k", "12"}, "-f only"},
+        {{"encrypt", "-k", "-", "12"}, "not '-'"}, {{"encrypt", "-k", "x", "--output=./x", "12"}, "same file"},
+        {{"decrypt", "-k", "-"}, "-k -"}, {{"decrypt", "-i", "-", "-k", "-"}, "-k -"}, {{"encrypt", "-x"}, "'-x'"},
+        {{"--frob=1", "encrypt"}, "'--frob'"}, {{"decrypt", "-o"}, "'-o'"}, {{"encrypt", "--output"}, "'--output'"}};
+    for (const auto& [args, reason] : rows) {
         const ProcessResult result = cli(args);
         EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.out, "");
-        EXPECT_NE(result.err.find("Usage: morvalen-cli"), std::string::npos);
+        const std::size_t lineEnd = result.err.find('\n');
+        EXPECT_TRUE(result.err.starts_with("morvalen-cli: ") && result.err.substr(0, lineEnd).find(reason) < lineEnd)
+            << reason << ": " << result.err;
+        EXPECT_EQ(result.err.substr(lineEnd + 1), kTry);
     }
-    const ProcessResult help = cli({"--help"});
+    EXPECT_TRUE(listing().empty()); // found before any file is made
+    const ProcessResult help = cli({"encrypt", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: morvalen-cli", 0), 0u);
+    EXPECT_TRUE(help.out.starts_with("Usage: morvalen-cli encrypt")) << help.out;
     EXPECT_EQ(cli({"-h"}).out, help.out);
-    EXPECT_EQ(cli({"--version"}).out, "morvalen-cli 1.0.0.0\n");
-    EXPECT_EQ(cli({"--", "encrypt", "12"}).status, 0);
+    EXPECT_TRUE(std::regex_match(cli({"--version"}).out, std::regex("morvalen-cli [0-9.]+\n")));
+}
+
+// 8 MiB of hex takes a key of about 560 MB: both ways of carrying it must stream it, in a
+// process that may map only 256 MB.
+TEST_F(Cli, EightMebibytesRoundTripInAQuarterGigabyte)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory alone exceeds the cap";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory alone exceeds the cap";
+#endif
+#endif
+    const std::string plain = testing::repeat("0123456789abcDEF", 1 << 19);
+    write("plain.hex", plain);
+    const ProcessResult result = testing::runProcess("/bin/sh",
+        {"-c",
+            "ulimit -v 262144 && \"$0\" encrypt -i plain.hex -o enc.hex -k key.bits"
+            " && \"$0\" decrypt -i enc.hex -k key.bits -o files.hex"
+            " && \"$0\" encrypt -i plain.hex | \"$0\" decrypt -o stream.hex",
+            MORVALEN_CLI});
+    EXPECT_EQ(result.err + std::to_string(result.status), "0");
+    EXPECT_GT(fs::file_size("key.bits"), plain.size() * 60);
+    EXPECT_TRUE(read("files.hex") == testing::upper(plain) + "\n");
+    EXPECT_TRUE(read("stream.hex") == testing::upper(plain) + "\n");
 }
 
 } // namespace
