@@ -1683,7 +1683,10 @@ std::pair<std::size_t, std::size_t> TextBox::neighbourhood() const
 
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    const auto [start, end] = neighbourhood();
+    // Not a structured binding: Clang 14 cannot capture one in a lambda.
+    const std::pair<std::size_t, std::size_t> around = neighbourhood();
+    const std::size_t start = around.first;
+    const std::size_t end = around.second;
     const auto local = [&](std::size_t pos) {
         pos = std::clamp(pos, start, end);
         return static_cast<int>(textRange(start, pos).size());
