@@ -2,38 +2,56 @@
 
 #include "cipher.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 namespace morvalen {
 
 void MaskLog::group(MaskGroup masks)
 {
-    for (const std::uint8_t value : masks) {
-        if (m_masks == m_blocks.size() * kBlockMasks) {
-            m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
-        }
-        std::uint8_t& byte = m_blocks[m_masks / kBlockMasks][m_masks % kBlockMasks / 2];
-        byte = (m_masks & 1) != 0 ? static_cast<std::uint8_t>(byte | value) : static_cast<std::uint8_t>(value << 4);
-        ++m_masks;
+    if (m_groups == m_blocks.size() * kBlockRecords) {
+        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
     }
+    const std::size_t kept = std::min<std::size_t>(masks.size(), kMasksPerDigit);
+    std::uint64_t record = 0;
+    for (std::size_t i = 0; i < kept; ++i) {
+        record |= std::uint64_t {masks[i]} << (4 * i);
+    }
+    std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
     if (masks.size() != kMasksPerDigit) {
         m_unusual.emplace_back(m_groups, masks.size());
+        m_extraMasks.insert(m_extraMasks.end(), masks.begin() + static_cast<std::ptrdiff_t>(kept), masks.end());
     }
     ++m_groups;
 }
 
 std::size_t MaskLog::replay(MaskGroupSink& sink, std::size_t count)
 {
-    std::vector<std::uint8_t> group;
+    std::array<std::uint8_t, kMasksPerDigit> usual {};
+    std::vector<std::uint8_t> unusual;
+    std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
     std::size_t handed = 0;
     for (; handed < count && m_nextGroup < m_groups; ++handed, ++m_nextGroup) {
-        std::size_t size = kMasksPerDigit;
-        if (m_nextUnusual < m_unusual.size() && m_unusual[m_nextUnusual].first == m_nextGroup) {
-            size = m_unusual[m_nextUnusual++].second;
+        std::uint64_t record = 0;
+        std::memcpy(&record, m_blocks[m_nextGroup / kBlockRecords].get() + m_nextGroup % kBlockRecords * kRecordBytes,
+            kRecordBytes);
+        for (std::uint8_t& mask : usual) {
+            mask = static_cast<std::uint8_t>(record & 0xF);
+            record >>= 4;
         }
-        group.resize(size);
-        for (std::uint8_t& value : group) {
-            value = mask(m_nextMask++);
+        if (m_nextGroup != nextUnusualGroup) {
+            sink.group(usual);
+            continue;
         }
-        sink.group(group);
+        const std::size_t size = m_unusual[m_nextUnusual++].second;
+        nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
+        unusual.assign(usual.begin(), usual.begin() + static_cast<std::ptrdiff_t>(std::min(size, usual.size())));
+        while (unusual.size() < size) {
+            unusual.push_back(m_extraMasks.front());
+            m_extraMasks.pop_front();
+        }
+        sink.group(unusual);
     }
     return handed;
 }

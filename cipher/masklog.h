@@ -1,5 +1,5 @@
 // Every digit's masks kept at four bits each, for a key that can be written only after the
-// encrypted hex: some 7 bytes a digit in place of its 66 characters of text.
+// encrypted hex: 7 bytes a digit in place of its 66 characters of text.
 #pragma once
 
 #include "keyformat.h"
@@ -24,24 +24,20 @@ public:
     std::size_t replay(MaskGroupSink& sink, std::size_t count);
 
 private:
-    // Fixed blocks rather than one growing array: growing would copy, and for a while hold,
-    // the whole log twice.
-    static constexpr std::size_t kBlockBytes = 1 << 20;
-    static constexpr std::size_t kBlockMasks = 2 * kBlockBytes;
-
-    std::uint8_t mask(std::size_t i) const
-    {
-        const std::uint8_t byte = m_blocks[i / kBlockMasks][i % kBlockMasks / 2];
-        return (i & 1) != 0 ? byte & 0xF : byte >> 4;
-    }
+    // A group's first 13 masks fill 52 bits of a 7-byte record; the rare masks past them wait
+    // in a list of their own. Records sit in fixed blocks rather than one growing array, which
+    // would copy, and for a while hold, the whole log twice. A block has a byte to spare, as a
+    // record is stored with one 8-byte write.
+    static constexpr std::size_t kRecordBytes = 7;
+    static constexpr std::size_t kBlockRecords = std::size_t {1} << 17;
 
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
-    std::size_t m_masks = 0;
     std::size_t m_groups = 0;
-    // (group, size) of each group of other than 13 masks; about one in sixteen.
+    // (group, size) of each group of other than 13 masks, about one in sixteen, and the masks
+    // past the 13th of each, in order.
     std::deque<std::pair<std::size_t, std::size_t>> m_unusual;
+    std::deque<std::uint8_t> m_extraMasks;
     std::size_t m_nextGroup = 0;
-    std::size_t m_nextMask = 0;
     std::size_t m_nextUnusual = 0;
 };
 
