@@ -28,6 +28,12 @@ void checkPlain(const std::string& plain, const HexReading& hex, const KeyGroups
     }
 }
 
+// An error as the two readings compare it: message and place.
+std::string answer(const Error& error)
+{
+    return std::string(error.what()) + "@" + std::to_string(error.offset()) + "+" + std::to_string(error.length());
+}
+
 // Where offset stands in text: 1-based line and column, counted afresh.
 TextPlace placeIn(std::string_view text, std::size_t offset)
 {
@@ -66,7 +72,7 @@ std::string decryptInPieces(std::string_view hexText, std::string_view bits, std
             check(error.place().line == place.line && error.place().column == place.column,
                 "line or column does not match the offset", error.what());
         }
-        return std::string(error.what()) + "@" + std::to_string(error.offset()) + "+" + std::to_string(error.length());
+        return answer(error);
     }
 }
 
@@ -91,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(argument == (hex.digits.empty() ? hexText : ""), "hex not consumed as documented", argument);
     } catch (const Error& error) {
         check(argument == hexText, "hex changed by a failed decryption", argument);
-        whole = std::string(error.what()) + "@" + std::to_string(error.offset()) + "+" + std::to_string(error.length());
+        whole = answer(error);
         if (!hex.valid()) {
             checkMessage(error, ErrorInput::EncryptedHex, hexText);
             check(endsWith(error.what(), "is not a hex digit.") == hex.badCharacter, "wrong hex message", error.what());
