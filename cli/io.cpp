@@ -93,25 +93,6 @@ Input Input::argument(std::string_view text, std::string name)
     return Input(-1, std::move(name), text);
 }
 
-Input::Input(Input&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-    , m_name(std::move(other.m_name))
-    , m_text(other.m_text)
-    , m_buffer(std::move(other.m_buffer))
-    , m_started(other.m_started)
-{
-}
-
-Input& Input::operator=(Input&& other) noexcept
-{
-    std::swap(m_fd, other.m_fd);
-    std::swap(m_name, other.m_name);
-    std::swap(m_text, other.m_text);
-    std::swap(m_buffer, other.m_buffer);
-    std::swap(m_started, other.m_started);
-    return *this;
-}
-
 Input::~Input()
 {
     if (m_fd > STDIN_FILENO) {

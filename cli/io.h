@@ -31,8 +31,8 @@ public:
     static Input file(const std::string& path);
     static Input argument(std::string_view text, std::string name);
 
-    Input(Input&&) noexcept;
-    Input& operator=(Input&&) noexcept;
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
     ~Input();
 
     const std::string& name() const { return m_name; }
