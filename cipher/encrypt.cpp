@@ -32,17 +32,28 @@ Encryptor::Encryptor(RandomSource& random, YieldFn onExtraMask)
 void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& groups)
 {
     m_certain += digits.size() * kMasksPerDigit;
-    // A digit's group: 13 masks, and with chance 1/16 more, gathered in the vector.
-    std::array<std::uint8_t, kMasksPerDigit> group {};
+    // A digit's group: 13 masks, and with chance 1/16 more, gathered in the vector. The 13 are
+    // read where they stand in the buffer when it holds them all.
+    std::array<std::uint8_t, kMasksPerDigit> gathered {};
     std::vector<std::uint8_t> longGroup;
     for (char& digit : digits) {
+        MaskGroup group;
+        if (m_end - m_next >= kMasksPerDigit) {
+            group = {m_masks.data() + m_next, kMasksPerDigit};
+            m_next += kMasksPerDigit;
+            m_certain -= std::min<std::size_t>(m_certain, kMasksPerDigit);
+        } else {
+            for (std::uint8_t& mask : gathered) {
+                mask = nextMask(false);
+            }
+            group = gathered;
+        }
         unsigned nibble = hexValue(digit);
-        for (int pass = 0; pass < kMasksPerDigit; ++pass) {
-            group[static_cast<std::size_t>(pass)] = nextMask(false);
-            nibble ^= group[static_cast<std::size_t>(pass)];
+        for (const std::uint8_t mask : group) {
+            nibble ^= mask;
         }
         if (nibble == 0) {
-            longGroup.assign(group.begin(), group.begin() + kMasksPerDigit);
+            longGroup.assign(group.begin(), group.end());
             while (nibble == 0) {
                 longGroup.push_back(nextMask(true));
                 nibble ^= longGroup.back();
@@ -50,10 +61,9 @@ void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& groups)
                     m_onExtraMask();
                 }
             }
-            groups.group(longGroup);
-        } else {
-            groups.group(group);
+            group = longGroup;
         }
+        groups.group(group);
         digit = kHexDigits[nibble];
     }
 }

@@ -46,6 +46,16 @@ void KeyWriter::group(MaskGroup masks)
     m_out.append(text.data(), end);
 }
 
+void KeyWriter::packedGroup(std::uint64_t masks, std::size_t count)
+{
+    std::array<char, 16 * kMaskChars + 8> text;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(text.data() + i * kMaskChars, kMaskTexts[masks >> (4 * i) & 0xF].data(), 8);
+    }
+    text[count * kMaskChars] = '|';
+    m_out.append(text.data(), count * kMaskChars + 1);
+}
+
 KeyReader::KeyReader(std::span<char> digits, TextPlace start)
     : m_digits(digits)
     , m_offset(start.offset)

@@ -38,6 +38,8 @@ public:
     }
 
     void group(MaskGroup masks) override;
+    // The same for a group of count masks, at most 16, packed four bits each, the first lowest.
+    void packedGroup(std::uint64_t masks, std::size_t count);
 
 private:
     std::string& m_out;

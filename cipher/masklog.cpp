@@ -3,7 +3,6 @@
 #include "cipher.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace morvalen {
@@ -13,10 +12,17 @@ void MaskLog::group(MaskGroup masks)
     if (m_groups == m_blocks.size() * kBlockRecords) {
         m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
     }
+    // The usual size apart, so that its loop has a fixed count and unrolls.
     const std::size_t kept = std::min<std::size_t>(masks.size(), kMasksPerDigit);
     std::uint64_t record = 0;
-    for (std::size_t i = 0; i < kept; ++i) {
-        record |= std::uint64_t {masks[i]} << (4 * i);
+    if (kept == kMasksPerDigit) {
+        for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
+            record |= std::uint64_t {masks[i]} << (4 * i);
+        }
+    } else {
+        for (std::size_t i = 0; i < kept; ++i) {
+            record |= std::uint64_t {masks[i]} << (4 * i);
+        }
     }
     std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
     if (masks.size() != kMasksPerDigit) {
@@ -26,32 +32,33 @@ void MaskLog::group(MaskGroup masks)
     ++m_groups;
 }
 
-std::size_t MaskLog::replay(MaskGroupSink& sink, std::size_t count)
+std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
 {
-    std::array<std::uint8_t, kMasksPerDigit> usual {};
     std::vector<std::uint8_t> unusual;
     std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
     std::size_t handed = 0;
     for (; handed < count && m_nextGroup < m_groups; ++handed, ++m_nextGroup) {
+        // One 8-byte read, the spare byte masked off: gathering seven bytes through the stack
+        // stalled on every record.
         std::uint64_t record = 0;
         std::memcpy(&record, m_blocks[m_nextGroup / kBlockRecords].get() + m_nextGroup % kBlockRecords * kRecordBytes,
-            kRecordBytes);
-        for (std::uint8_t& mask : usual) {
-            mask = static_cast<std::uint8_t>(record & 0xF);
-            record >>= 4;
-        }
+            sizeof record);
+        record &= (std::uint64_t {1} << (8 * kRecordBytes)) - 1;
         if (m_nextGroup != nextUnusualGroup) {
-            sink.group(usual);
+            key.packedGroup(record, kMasksPerDigit);
             continue;
         }
         const std::size_t size = m_unusual[m_nextUnusual++].second;
         nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
-        unusual.assign(usual.begin(), usual.begin() + static_cast<std::ptrdiff_t>(std::min(size, usual.size())));
+        unusual.clear();
+        for (std::size_t i = 0; i < std::min<std::size_t>(size, kMasksPerDigit); ++i) {
+            unusual.push_back(static_cast<std::uint8_t>(record >> (4 * i) & 0xF));
+        }
         while (unusual.size() < size) {
             unusual.push_back(m_extraMasks.front());
             m_extraMasks.pop_front();
         }
-        sink.group(unusual);
+        key.group(unusual);
     }
     return handed;
 }

@@ -19,9 +19,9 @@ public:
     void group(MaskGroup masks) override;
 
     std::size_t groupCount() const { return m_groups; }
-    // Hands the next groups not yet replayed, at most count of them, to sink in the order they
-    // came; returns how many it handed.
-    std::size_t replay(MaskGroupSink& sink, std::size_t count);
+    // Writes the next groups not yet replayed, at most count of them, in the order they came;
+    // returns how many it wrote.
+    std::size_t replay(KeyWriter& key, std::size_t count);
 
 private:
     // A group's first 13 masks fill 52 bits of a 7-byte record; the rare masks past them wait
