@@ -71,8 +71,15 @@ Input::Input(int fd, std::string name, std::string_view text)
     , m_name(std::move(name))
     , m_text(text)
 {
-    if (m_fd >= 0) {
-        m_buffer = std::make_unique_for_overwrite<char[]>(kPieceSize);
+    if (m_fd < 0) {
+        return;
+    }
+    struct stat status
+    {
+    };
+    m_readsAhead = ::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode);
+    for (std::size_t i = 0; i < (m_readsAhead ? 2 : 1); ++i) {
+        m_buffers[i] = std::make_unique_for_overwrite<char[]>(kPieceSize);
     }
 }
 
@@ -95,6 +102,7 @@ Input Input::argument(std::string_view text, std::string name)
 
 Input::~Input()
 {
+    m_worker.stop();
     if (m_fd > STDIN_FILENO) {
         ::close(m_fd);
     }
@@ -105,8 +113,20 @@ std::string_view Input::next()
     std::string_view piece;
     if (m_fd < 0) {
         piece = std::exchange(m_text, {});
+    } else if (!m_readsAhead) {
+        piece = {m_buffers[0].get(), fill(m_buffers[0].get(), m_started ? 1 : kByteOrderMark.size())};
     } else {
-        piece = {m_buffer.get(), fill(m_started ? 1 : kByteOrderMark.size())};
+        if (!m_started) {
+            m_ahead = fill(m_buffers[0].get(), kByteOrderMark.size());
+        } else {
+            m_worker.wait();
+            m_current = 1 - m_current;
+        }
+        piece = {m_buffers[m_current].get(), m_ahead};
+        if (!piece.empty()) {
+            char* const other = m_buffers[1 - m_current].get();
+            m_worker.start([this, other] { m_ahead = fill(other, 1); });
+        }
     }
     if (!m_started) {
         m_started = true;
@@ -118,12 +138,12 @@ std::string_view Input::next()
     return piece;
 }
 
-// Reads until at least `least` bytes are in the buffer or the input ends; returns how many.
-std::size_t Input::fill(std::size_t least)
+// Reads until at least `least` bytes are in buffer or the input ends; returns how many.
+std::size_t Input::fill(char* buffer, std::size_t least)
 {
     std::size_t size = 0;
     while (size < least) {
-        const ssize_t got = ::read(m_fd, m_buffer.get() + size, kPieceSize - size);
+        const ssize_t got = ::read(m_fd, buffer + size, kPieceSize - size);
         if (got == 0) {
             break;
         }
@@ -221,6 +241,7 @@ Output::Output(const std::string& path, Kind kind, bool replace)
 
 Output::~Output()
 {
+    m_worker.stop();
     if (m_fd > STDOUT_FILENO) {
         ::close(m_fd);
     }
@@ -231,6 +252,20 @@ Output::~Output()
 }
 
 void Output::write(std::string_view text)
+{
+    m_worker.wait();
+    writeAll(text);
+}
+
+void Output::writeAndClear(std::string& text)
+{
+    m_worker.wait();
+    m_handed.swap(text);
+    text.clear();
+    m_worker.start([this] { writeAll(m_handed); });
+}
+
+void Output::writeAll(std::string_view text) const
 {
     while (!text.empty()) {
         const ssize_t written = ::write(m_fd, text.data(), text.size());
@@ -246,6 +281,7 @@ void Output::write(std::string_view text)
 
 void Output::finish()
 {
+    m_worker.wait();
     if (m_fd > STDOUT_FILENO) {
         const int fd = std::exchange(m_fd, -1);
         if (::close(fd) != 0) {

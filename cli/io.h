@@ -2,6 +2,9 @@
 // in pieces so that a key far larger than memory streams through.
 #pragma once
 
+#include "worker.h"
+
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -36,18 +39,24 @@ public:
     ~Input();
 
     const std::string& name() const { return m_name; }
-    // The next piece of the text; empty at its end.
+    // The next piece of the text, good until the next call; empty at its end.
     std::string_view next();
 
 private:
     Input(int fd, std::string name, std::string_view text);
-    std::size_t fill(std::size_t least);
+    std::size_t fill(char* buffer, std::size_t least);
 
     int m_fd = -1; // -1 for an argument
     std::string m_name;
     std::string_view m_text; // an argument's text not yet handed out
-    std::unique_ptr<char[]> m_buffer;
+    // A regular file's next piece is read into the other buffer while this one is handed out.
+    // Only there: a pipe or a terminal could keep a read ahead waiting after the last piece needed.
+    std::array<std::unique_ptr<char[]>, 2> m_buffers;
+    std::size_t m_current = 0;
+    std::size_t m_ahead = 0; // bytes read into the other buffer
+    bool m_readsAhead = false;
     bool m_started = false;
+    Worker m_worker;
 };
 
 // A growing array of bytes. Large blocks grow by remapping their pages rather than copying them,
@@ -91,11 +100,15 @@ public:
     ~Output();
 
     void write(std::string_view text);
+    // Writes text while the caller goes on, and leaves it empty; its room is traded for that of
+    // the text handed before, so that two buffers take turns. An error shows at the next call.
+    void writeAndClear(std::string& text);
     // Closes the temporary file, so that every error it may report comes before any commit.
     void finish();
     void commit();
 
 private:
+    void writeAll(std::string_view text) const;
     [[noreturn]] void fail(int error) const;
 
     Kind m_kind;
@@ -105,6 +118,8 @@ private:
     std::string m_temporary; // empty when written directly
     int m_slot = -1; // in the list of temporaries to remove on a signal
     int m_fd = -1;
+    std::string m_handed; // being written by the worker
+    Worker m_worker;
 };
 
 } // namespace morvalen::cli

@@ -3,7 +3,9 @@
 #include "support/helpers.h"
 #include "support/process.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -206,6 +208,22 @@ TEST_F(Cli, KeyFilesArePrivateWhateverTheUmaskAndReplacedOnlyWithForce)
     EXPECT_EQ(mode("key.bits"), 0600u);
     EXPECT_EQ(mode("out.txt"), 0640u); // a replaced output keeps its permissions
     EXPECT_EQ(cli({"decrypt", "-k", "key.bits", "-i", "out.txt"}).out, "ABCD\n");
+}
+
+// The key is written while the next of it is made; a write that fails there must still fail the
+// command, name the file and leave nothing behind. A file size limit fails writes past 1 KiB,
+// after the short hex line, with EFBIG once SIGXFSZ is ignored.
+TEST_F(Cli, AKeyWriteThatFailsBehindTheWorkFailsTheCommand)
+{
+    write("plain.hex", std::string(200, '5'));
+    for (const auto& [options, file] : std::vector<std::pair<std::string, std::string>> {
+             {"-o out.txt", "out.txt"}, {"-o out.txt -k key.bits", "key.bits"}}) {
+        const ProcessResult result = testing::runProcess(
+            "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1 && \"$0\" encrypt -i plain.hex " + options, MORVALEN_CLI});
+        EXPECT_EQ(result.status, 1) << options;
+        EXPECT_EQ(result.err, "morvalen-cli: " + file + ": " + std::strerror(EFBIG) + "\n");
+        EXPECT_EQ(listing().size(), 1u) << options; // plain.hex alone
+    }
 }
 
 TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
