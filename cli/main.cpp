@@ -283,9 +283,14 @@ Options parse(int argc, char** argv)
             throw UsageError {"option '" + (given.starts_with("--") ? given : "-" + std::string(1, char(optopt)))
                 + "' needs a file name."};
         default:
-            throw UsageError {"unknown option '"
-                + (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt)) : given.substr(0, given.find('=')))
-                + "'."};
+            if (given.starts_with("--")) {
+                // A long option known but given "=VALUE" sets optopt to its short code, which is
+                // not what was typed: name it as given.
+                const std::string name = given.substr(0, given.find('='));
+                throw UsageError {
+                    optopt != 0 ? "option '" + name + "' takes no argument." : "unknown option '" + name + "'."};
+            }
+            throw UsageError {"unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'."};
         }
     }
 }

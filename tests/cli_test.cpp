@@ -234,7 +234,8 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
         {{"encrypt", "-f", "12"}, "-f only"}, {{"decrypt", "-f", "-k", "k", "12"}, "-f only"},
         {{"encrypt", "-k", "-", "12"}, "not '-'"}, {{"encrypt", "-k", "x", "--output=./x", "12"}, "same file"},
         {{"decrypt", "-k", "-"}, "-k -"}, {{"decrypt", "-i", "-", "-k", "-"}, "-k -"}, {{"encrypt", "-x"}, "'-x'"},
-        {{"--frob=1", "encrypt"}, "'--frob'"}, {{"decrypt", "-o"}, "'-o'"}, {{"encrypt", "--output"}, "'--output'"}};
+        {{"--frob=1", "encrypt"}, "'--frob'"}, {{"--version=1"}, "'--version' takes no"}, {{"decrypt", "-o"}, "'-o'"},
+        {{"encrypt", "--output"}, "'--output'"}};
     for (const auto& [args, reason] : rows) {
         const ProcessResult result = cli(args);
         EXPECT_EQ(result.status, 2);
