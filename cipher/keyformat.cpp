@@ -46,14 +46,24 @@ void KeyWriter::group(MaskGroup masks)
     m_out.append(text.data(), end);
 }
 
-void KeyWriter::packedGroup(std::uint64_t masks, std::size_t count)
+void KeyWriter::packedGroups(std::span<const std::uint64_t> groups, std::size_t count)
 {
-    std::array<char, 16 * kMaskChars + 8> text;
-    for (std::size_t i = 0; i < count; ++i) {
-        std::memcpy(text.data() + i * kMaskChars, kMaskTexts[masks >> (4 * i) & 0xF].data(), 8);
+    std::array<char, 4096> text;
+    const std::size_t groupChars = count * kMaskChars + 1;
+    std::size_t end = 0;
+    for (const std::uint64_t masks : groups) {
+        // Room for the group and the three bytes past the last mask's text.
+        if (end + groupChars + 3 > text.size()) {
+            m_out.append(text.data(), end);
+            end = 0;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::memcpy(text.data() + end + i * kMaskChars, kMaskTexts[masks >> (4 * i) & 0xF].data(), 8);
+        }
+        text[end + groupChars - 1] = '|';
+        end += groupChars;
     }
-    text[count * kMaskChars] = '|';
-    m_out.append(text.data(), count * kMaskChars + 1);
+    m_out.append(text.data(), end);
 }
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start)

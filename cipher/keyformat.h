@@ -38,8 +38,9 @@ public:
     }
 
     void group(MaskGroup masks) override;
-    // The same for a group of count masks, at most 16, packed four bits each, the first lowest.
-    void packedGroup(std::uint64_t masks, std::size_t count);
+    // The same for groups of count masks each, at most 16, packed four bits a mask, the first
+    // lowest. Many groups at once, as appending them one by one costs more than making them.
+    void packedGroups(std::span<const std::uint64_t> groups, std::size_t count);
 
 private:
     std::string& m_out;

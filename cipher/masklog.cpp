@@ -3,7 +3,9 @@
 #include "cipher.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <utility>
 
 namespace morvalen {
 
@@ -34,6 +36,9 @@ void MaskLog::group(MaskGroup masks)
 
 std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
 {
+    // Groups of the usual size wait here to be written together.
+    std::array<std::uint64_t, 64> usual;
+    std::size_t waiting = 0;
     std::vector<std::uint8_t> unusual;
     std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
     std::size_t handed = 0;
@@ -45,9 +50,14 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
             sizeof record);
         record &= (std::uint64_t {1} << (8 * kRecordBytes)) - 1;
         if (m_nextGroup != nextUnusualGroup) {
-            key.packedGroup(record, kMasksPerDigit);
+            usual[waiting++] = record;
+            if (waiting == usual.size()) {
+                key.packedGroups(usual, kMasksPerDigit);
+                waiting = 0;
+            }
             continue;
         }
+        key.packedGroups(std::span(usual).first(std::exchange(waiting, 0)), kMasksPerDigit);
         const std::size_t size = m_unusual[m_nextUnusual++].second;
         nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
         unusual.clear();
@@ -60,6 +70,7 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
         }
         key.group(unusual);
     }
+    key.packedGroups(std::span(usual).first(waiting), kMasksPerDigit);
     return handed;
 }
 
