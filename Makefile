@@ -2,8 +2,12 @@
 # CI sets CI=true, which turns warnings into errors.
 PRESET ?= $(if $(CI),ci,default)
 BUILD := build/$(PRESET)
+# make install PREFIX=... DESTDIR=...: the release build's prefix is /usr/local unless PREFIX says
+# otherwise; DESTDIR stages the whole tree elsewhere, as packagers do.
+PREFIX ?=
+DESTDIR ?=
 
-.PHONY: all deps build test run bench fuzz install clean
+.PHONY: all deps build test run bench fuzz release install uninstall package clean
 
 all: build
 
@@ -28,8 +32,22 @@ bench: deps
 fuzz:
 	scripts/fuzz $(FUZZ_SECONDS)
 
-install: build
-	cmake --install $(BUILD)
+# install, uninstall and package use the Release build in build/release, whatever PRESET is.
+release: deps
+	cmake --preset release
+	cmake --build --preset release
+
+install: release
+	PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/install-release
+
+uninstall:
+	scripts/uninstall-release
+
+package:
+	scripts/install-deps package
+	cmake --preset release
+	cmake --build --preset release
+	cpack --preset release
 
 clean:
 	rm -rf build

@@ -7,7 +7,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvalen"));
     QApplication::setApplicationVersion(QStringLiteral(MORVALEN_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("morvalen"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(MORVALEN_APP_ID));
     // On the stack and never deleted on close: a command suspended at a yield when the window is
     // closed still finishes with a live window, and exec() returns once it has.
     Form1 window;
