@@ -1,11 +1,17 @@
 #include "keyformat.h"
 
+#include "cipher.h"
 #include "textconv/boxtext.h"
 #include "textconv/primitives.h"
 
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace morvalen {
 namespace {
@@ -21,6 +27,59 @@ constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
     }
     return texts;
 }();
+
+#if defined(__SSE2__)
+// A fresh key's group, 13 masks and the '|', is matched whole in five 16-byte blocks: the bytes
+// that must be ',' or '|' exactly, and the digits, which may differ in their lowest bit only.
+constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
+constexpr std::size_t kUsualGroupSpan = 80; // bytes read, the group and what follows
+struct UsualGroupPattern
+{
+    alignas(16) std::array<std::uint8_t, kUsualGroupSpan> keep {}; // bits compared
+    alignas(16) std::array<std::uint8_t, kUsualGroupSpan> want {};
+    // For each digit of a mask, first (its highest bit) to last, the places of that digit in the
+    // group as bits 0 to 79, split in two words.
+    std::array<std::array<std::uint64_t, 2>, 4> digits {};
+};
+constexpr UsualGroupPattern kUsualGroup = [] {
+    UsualGroupPattern pattern;
+    for (std::size_t p = 0; p < kUsualGroupChars; ++p) {
+        const bool digit = p % kMaskChars != 0 && p + 1 != kUsualGroupChars;
+        pattern.keep[p] = digit ? 0xFE : 0xFF;
+        pattern.want[p] = digit ? '0' : p + 1 == kUsualGroupChars ? '|' : ',';
+        if (digit) {
+            pattern.digits[p % kMaskChars - 1][p / 64] |= std::uint64_t {1} << (p % 64);
+        }
+    }
+    return pattern;
+}();
+
+// The XOR of the masks of the usual group at text, which has kUsualGroupSpan bytes to read; none
+// when the text is anything else there.
+std::optional<std::uint8_t> usualGroupXor(const char* text)
+{
+    __m128i differ = _mm_setzero_si128();
+    std::array<std::uint64_t, 2> low {}; // the lowest bit of every byte
+    for (std::size_t block = 0; block < kUsualGroupSpan / 16; ++block) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * block));
+        const __m128i keep = _mm_load_si128(reinterpret_cast<const __m128i*>(kUsualGroup.keep.data() + 16 * block));
+        const __m128i want = _mm_load_si128(reinterpret_cast<const __m128i*>(kUsualGroup.want.data() + 16 * block));
+        differ = _mm_or_si128(differ, _mm_xor_si128(_mm_and_si128(bytes, keep), want));
+        // Shifting each 16-bit lane by 7 brings both bytes' lowest bits to their top bits.
+        const auto bits = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_slli_epi16(bytes, 7)));
+        low[block / 4] |= bits << (16 * (block % 4));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF) {
+        return std::nullopt;
+    }
+    std::uint8_t result = 0;
+    for (std::size_t digit = 0; digit < 4; ++digit) {
+        const std::uint64_t ones = (low[0] & kUsualGroup.digits[digit][0]) ^ (low[1] & kUsualGroup.digits[digit][1]);
+        result = static_cast<std::uint8_t>(result | std::popcount(ones) % 2 << (3 - digit));
+    }
+    return result;
+}
+#endif
 
 std::string position(std::size_t offset)
 {
@@ -89,9 +148,10 @@ void KeyReader::read(std::string_view piece)
     m_offset += piece.size();
 }
 
-// The common case: whole masks, each followed by ',' or '|', and the '|' that close groups, read
-// eight bytes at a time. Returns where the byte-by-byte reader must take over: at a byte of any
-// other shape, inside a mask it began, and in the last seven bytes of a piece.
+// The common case: whole groups of the usual size read at once, and otherwise whole masks, each
+// followed by ',' or '|', and the '|' that close groups, read eight bytes at a time. Returns where
+// the byte-by-byte reader must take over: at a byte of any other shape, inside a mask it began,
+// and near the end of a piece.
 std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
 {
     if constexpr (std::endian::native != std::endian::little) {
@@ -101,7 +161,21 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
         return i;
     }
     const std::size_t start = i;
-    while (i + 8 <= piece.size()) {
+    for (;;) {
+#if defined(__SSE2__)
+        while (!m_inGroup && i + kUsualGroupSpan <= piece.size()) {
+            const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
+            if (!masks) {
+                break;
+            }
+            m_groupXor = *masks;
+            closeGroup();
+            i += kUsualGroupChars;
+        }
+#endif
+        if (i + 8 > piece.size()) {
+            break;
+        }
         std::uint64_t word = 0;
         std::memcpy(&word, piece.data() + i, sizeof word);
         const auto first = static_cast<char>(word);

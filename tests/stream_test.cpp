@@ -90,6 +90,23 @@ TEST(KeyReader, AnyPiecesGiveTheDigitsOrTheErrorOfTheWholeKey)
     }
 }
 
+// A group of the usual 13 masks is read whole when 80 bytes stand from its start; any one byte
+// changed must read as the byte-by-byte reader, which small pieces use, reads it.
+TEST(KeyReader, UsualGroupsReadWholeAgreeWithEveryOneByteChange)
+{
+    const std::string groups = ",0001,0010,0100,1000,0011,0110,1100,1001,0101,1010,0111,1110,1111|"
+                               ",1111,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0001|"
+                               ",0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110|";
+    EXPECT_EQ(readKey(groups, "FEC"), "90A");
+    for (std::size_t at = 0; at < 66; ++at) {
+        for (const char c : {'0', '1', '2', ',', '-', '|', '}', ' ', '\n', '\xB1'}) {
+            std::string key = groups;
+            key[at] = c;
+            readKey(key, "FEC");
+        }
+    }
+}
+
 TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
 {
     const std::string bad = testing::repeat(",0000", 16) + "||||,010|"; // folded at 40, ",010" is on line 3 at column 5
