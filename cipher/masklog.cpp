@@ -14,17 +14,10 @@ void MaskLog::group(MaskGroup masks)
     if (m_groups == m_blocks.size() * kBlockRecords) {
         m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
     }
-    // The usual size apart, so that its loop has a fixed count and unrolls.
     const std::size_t kept = std::min<std::size_t>(masks.size(), kMasksPerDigit);
     std::uint64_t record = 0;
-    if (kept == kMasksPerDigit) {
-        for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
-            record |= std::uint64_t {masks[i]} << (4 * i);
-        }
-    } else {
-        for (std::size_t i = 0; i < kept; ++i) {
-            record |= std::uint64_t {masks[i]} << (4 * i);
-        }
+    for (std::size_t i = 0; i < kept; ++i) {
+        record |= std::uint64_t {masks[i]} << (4 * i);
     }
     std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
     if (masks.size() != kMasksPerDigit) {

@@ -113,17 +113,17 @@ std::string_view Input::next()
     std::string_view piece;
     if (m_fd < 0) {
         piece = std::exchange(m_text, {});
-    } else if (!m_readsAhead) {
-        piece = {m_buffers[0].get(), fill(m_buffers[0].get(), m_started ? 1 : kByteOrderMark.size())};
     } else {
         if (!m_started) {
             m_ahead = fill(m_buffers[0].get(), kByteOrderMark.size());
-        } else {
+        } else if (m_readsAhead) {
             m_worker.wait();
             m_current = 1 - m_current;
+        } else {
+            m_ahead = fill(m_buffers[0].get(), 1);
         }
         piece = {m_buffers[m_current].get(), m_ahead};
-        if (!piece.empty()) {
+        if (m_readsAhead && !piece.empty()) {
             char* const other = m_buffers[1 - m_current].get();
             m_worker.start([this, other] { m_ahead = fill(other, 1); });
         }

@@ -53,7 +53,7 @@ private:
     // Only there: a pipe or a terminal could keep a read ahead waiting after the last piece needed.
     std::array<std::unique_ptr<char[]>, 2> m_buffers;
     std::size_t m_current = 0;
-    std::size_t m_ahead = 0; // bytes read into the other buffer
+    std::size_t m_ahead = 0; // bytes read into the buffer handed out next
     bool m_readsAhead = false;
     bool m_started = false;
     Worker m_worker;
