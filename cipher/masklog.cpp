@@ -5,9 +5,20 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <sodium.h>
 #include <utility>
 
 namespace morvalen {
+
+MaskLog::~MaskLog()
+{
+    for (const std::unique_ptr<std::uint8_t[]>& block : m_blocks) {
+        sodium_memzero(block.get(), kBlockRecords * kRecordBytes + 1);
+    }
+    for (std::uint8_t& mask : m_extraMasks) {
+        sodium_memzero(&mask, 1);
+    }
+}
 
 void MaskLog::group(MaskGroup masks)
 {

@@ -16,6 +16,12 @@ namespace morvalen {
 class MaskLog final : public MaskGroupSink
 {
 public:
+    MaskLog() = default;
+    MaskLog(const MaskLog&) = delete;
+    MaskLog& operator=(const MaskLog&) = delete;
+    // The masks are the key: wiped before their memory is given back.
+    ~MaskLog();
+
     void group(MaskGroup masks) override;
 
     std::size_t groupCount() const { return m_groups; }
