@@ -20,50 +20,68 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::size_t kPieceSize = std::size_t {1} << 20;
 
-// The temporary files not yet renamed into place, for the signal handler: plain arrays, since
-// a handler may touch nothing else. A command has at most two outputs.
-std::array<std::array<char, PATH_MAX>, 2> g_temporaries {};
-std::array<volatile std::sig_atomic_t, 2> g_temporaryInUse {};
-
-extern "C" void removeTemporariesAndDie(int signal)
-{
-    for (std::size_t i = 0; i < g_temporaries.size(); ++i) {
-        if (g_temporaryInUse[i] != 0) {
-            ::unlink(g_temporaries[i].data());
-        }
-    }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 std::string errorText(int error)
 {
     return std::strerror(error);
 }
 
-mode_t currentUmask()
+// Length of the valid UTF-8 sequence at the start of text that a terminal shows as a character,
+// or 0 for a control character or a byte that starts no valid sequence.
+std::size_t shownLength(std::string_view text)
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+    const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned lead = byte(0);
+    if (lead < 0x80) {
+        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+    }
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || (lead == 0xC2 && byte(1) < 0xA0)) {
+        return 0; // stray, overlong or too large, or a C1 control character
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    const unsigned second = byte(1);
+    const bool overlong = (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90);
+    const bool outside = (lead == 0xED && second >= 0xA0) || (lead == 0xF4 && second >= 0x90);
+    return overlong || outside ? 0 : length;
 }
 
 } // namespace
 
-void removeTemporariesOnSignals()
+std::string printableName(std::string_view name)
 {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction action
-        {
-        };
-        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
-        if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
-            action.sa_handler = removeTemporariesAndDie;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = 0;
-            ::sigaction(signal, &action, nullptr);
-        }
+    bool plain = true;
+    for (std::size_t i = 0, length = 0; plain && i < name.size(); i += length) {
+        length = shownLength(name.substr(i));
+        plain = length > 0;
     }
+    if (plain) {
+        return std::string(name);
+    }
+    static constexpr std::string_view kNamed = "abtnvfr";
+    std::string quoted = "'";
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t length = shownLength(name.substr(i));
+        if (length > 0) {
+            quoted += name[i] == '\'' ? std::string_view("'\\''") : name.substr(i, length);
+            i += length;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(name[i++]);
+        quoted += "'$'\\";
+        if (byte >= '\a' && byte <= '\r') {
+            quoted += kNamed[byte - '\a'];
+        } else {
+            quoted += static_cast<char>('0' + (byte >> 6));
+            quoted += static_cast<char>('0' + (byte >> 3 & 7));
+            quoted += static_cast<char>('0' + (byte & 7));
+        }
+        quoted += "''";
+    }
+    return quoted + "'";
 }
 
 Input::Input(int fd, std::string name, std::string_view text)
@@ -79,7 +97,7 @@ Input::Input(int fd, std::string name, std::string_view text)
     };
     m_readsAhead = ::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode);
     for (std::size_t i = 0; i < (m_readsAhead ? 2 : 1); ++i) {
-        m_buffers[i] = std::make_unique_for_overwrite<char[]>(kPieceSize);
+        m_buffers[i].resize(kPieceSize);
     }
 }
 
@@ -115,16 +133,16 @@ std::string_view Input::next()
         piece = std::exchange(m_text, {});
     } else {
         if (!m_started) {
-            m_ahead = fill(m_buffers[0].get(), kByteOrderMark.size());
+            m_ahead = fill(m_buffers[0].data(), kByteOrderMark.size());
         } else if (m_readsAhead) {
             m_worker.wait();
             m_current = 1 - m_current;
         } else {
-            m_ahead = fill(m_buffers[0].get(), 1);
+            m_ahead = fill(m_buffers[0].data(), 1);
         }
-        piece = {m_buffers[m_current].get(), m_ahead};
+        piece = {m_buffers[m_current].data(), m_ahead};
         if (m_readsAhead && !piece.empty()) {
-            char* const other = m_buffers[1 - m_current].get();
+            char* const other = m_buffers[1 - m_current].data();
             m_worker.start([this, other] { m_ahead = fill(other, 1); });
         }
     }
@@ -158,173 +176,15 @@ std::size_t Input::fill(char* buffer, std::size_t least)
     return size;
 }
 
-ByteBuffer::~ByteBuffer()
-{
-    std::free(m_data);
-}
-
 char* ByteBuffer::room(std::size_t bytes)
 {
-    if (m_capacity - m_size < bytes) {
-        const std::size_t capacity = std::max({m_capacity * 2, m_size + bytes, kPieceSize});
-        void* data = std::realloc(m_data, capacity);
-        if (data == nullptr) {
-            throw std::bad_alloc();
-        }
-        m_data = static_cast<char*>(data);
-        m_capacity = capacity;
+    if (m_block.size() - m_size < bytes) {
+        // An eighth more than needed: remapping costs little, and doubling for the last few bytes
+        // of an input would need twice its memory.
+        const std::size_t needed = m_size + bytes;
+        m_block.resize(std::max(needed + needed / 8, kPieceSize));
     }
-    return m_data + m_size;
-}
-
-Output::Output(const std::string& path, Kind kind, bool replace)
-    : m_kind(kind)
-    , m_replace(replace)
-    , m_name(path)
-    , m_target(path)
-{
-    if (path == "-") {
-        m_fd = STDOUT_FILENO;
-        m_name = "<stdout>";
-        return;
-    }
-    struct stat status
-    {
-    };
-    mode_t mode = kind == Kind::Key ? 0600 : 0666 & ~currentUmask();
-    if (::lstat(path.c_str(), &status) == 0) {
-        if (kind == Kind::Key && !replace) {
-            throw FileError {path, "exists; use -f to replace it."};
-        }
-        if (S_ISLNK(status.st_mode)) {
-            // Replace the file the link points to, not the link.
-            if (char* real = ::realpath(path.c_str(), nullptr)) {
-                m_target = real;
-                std::free(real);
-                ::stat(m_target.c_str(), &status);
-            }
-        }
-        if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
-            m_fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (m_fd < 0) {
-                fail(errno);
-            }
-            return;
-        }
-        mode = kind == Kind::Key ? mode : status.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        fail(errno);
-    }
-
-    const std::size_t slash = m_target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : m_target.substr(0, slash + 1);
-    const std::string base = m_target.substr(folder.size());
-    const std::string pattern = folder + "." + (base.size() <= 200 ? base : "morvalen") + ".XXXXXX";
-    const auto slot = static_cast<std::size_t>(
-        std::find(g_temporaryInUse.begin(), g_temporaryInUse.end(), 0) - g_temporaryInUse.begin());
-    if (slot == g_temporaries.size() || pattern.size() >= PATH_MAX) {
-        fail(ENAMETOOLONG);
-    }
-    char* name = g_temporaries[slot].data();
-    std::memcpy(name, pattern.c_str(), pattern.size() + 1);
-    m_fd = ::mkostemp(name, O_CLOEXEC);
-    if (m_fd < 0) {
-        fail(errno);
-    }
-    g_temporaryInUse[slot] = 1;
-    m_slot = static_cast<int>(slot);
-    m_temporary = name;
-    if (::fchmod(m_fd, mode) != 0) {
-        fail(errno);
-    }
-}
-
-Output::~Output()
-{
-    m_worker.stop();
-    if (m_fd > STDOUT_FILENO) {
-        ::close(m_fd);
-    }
-    if (!m_temporary.empty()) {
-        ::unlink(m_temporary.c_str());
-        g_temporaryInUse[static_cast<std::size_t>(m_slot)] = 0;
-    }
-}
-
-void Output::write(std::string_view text)
-{
-    m_worker.wait();
-    writeAll(text);
-}
-
-void Output::writeAndClear(std::string& text)
-{
-    m_worker.wait();
-    m_handed.swap(text);
-    text.clear();
-    m_worker.start([this] { writeAll(m_handed); });
-}
-
-void Output::writeAll(std::string_view text) const
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(m_fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail(errno);
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-void Output::finish()
-{
-    m_worker.wait();
-    if (m_fd > STDOUT_FILENO) {
-        const int fd = std::exchange(m_fd, -1);
-        if (::close(fd) != 0) {
-            fail(errno);
-        }
-    }
-}
-
-void Output::commit()
-{
-    finish();
-    if (m_temporary.empty()) {
-        return;
-    }
-    int result = 0;
-    bool linked = false;
-    if (m_kind == Kind::Key && !m_replace) {
-        // Never over a key that appeared while this one was written.
-        result = ::renameat2(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without that flag: a hard link, too, never replaces.
-            result = ::link(m_temporary.c_str(), m_target.c_str());
-            linked = result == 0;
-        }
-        if (result != 0 && errno == EEXIST) {
-            throw FileError {m_name, "exists; use -f to replace it."};
-        }
-    } else {
-        result = ::rename(m_temporary.c_str(), m_target.c_str());
-    }
-    if (result != 0) {
-        fail(errno);
-    }
-    if (linked) {
-        ::unlink(m_temporary.c_str());
-    }
-    g_temporaryInUse[static_cast<std::size_t>(m_slot)] = 0;
-    m_temporary.clear();
-}
-
-void Output::fail(int error) const
-{
-    throw FileError {m_name, errorText(error)};
+    return m_block.data() + m_size;
 }
 
 } // namespace morvalen::cli

@@ -5,6 +5,8 @@
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "io.h"
+#include "output.h"
+#include "secret.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
 
@@ -49,9 +51,13 @@ One stream: decrypt without -k and without BITS reads the encrypted hex and the 
 input. The encrypted hex is everything before the first ',' or '|', the key is the rest. So
 what encrypt writes decrypts as it stands:  morvalen-cli encrypt < plain.hex | morvalen-cli decrypt
 
+BITS on the command line, like any argument, can be read by every user of the machine while
+the command runs (ps, /proc): keep keys in files, readable by you alone, and give them with -k.
+
 Blanks and line breaks carry no meaning in any input, hex digits may be lower case, and a UTF-8
 byte order mark at the start of an input is skipped. Files named by -o and -k appear whole or
-not at all. Errors read 'morvalen-cli: NAME:LINE:COLUMN: what is wrong', NAME being the file,
+not at all, and are on the disk when the command succeeds; a file that holds a key is created
+with permissions 0600. Errors read 'morvalen-cli: NAME:LINE:COLUMN: what is wrong', NAME being the file,
 <stdin>, HEX or BITS.
 
 Exit status: 0 on success, 1 for an invalid input or a file that cannot be read or written,
@@ -62,6 +68,8 @@ constexpr int kFailure = 1;
 constexpr int kUsageError = 2;
 // Digits encrypted between two writes of the key: about a megabyte of key text.
 constexpr std::size_t kDigitsPerSlice = 16384;
+// Twice what a slice's key text takes with groups of 13 masks.
+constexpr std::size_t kKeyRoom = std::size_t {2} << 20;
 
 struct UsageError
 {
@@ -106,18 +114,24 @@ int encrypt(const Options& options)
 {
     std::optional<Output> key;
     if (options.key) {
-        key.emplace(*options.key, Output::Kind::Key, options.force);
+        key.emplace(
+            *options.key, Output::Kind::Secret, options.force ? Output::Existing::Replace : Output::Existing::Refuse);
     }
-    Output out(options.output.value_or("-"), Output::Kind::Text, false);
+    // Without a key file the output holds the key too.
+    Output out(
+        options.output.value_or("-"), key ? Output::Kind::Text : Output::Kind::Secret, Output::Existing::Replace);
     Input in = hexInput(options);
     Encryptor encryptor;
     ByteBuffer encrypted;
     std::string keyText;
+    // Room for a slice's key from the start, so that no smaller copy of it is freed unwiped.
+    keyText.reserve(kKeyRoom);
     KeyWriter keyWriter(keyText);
     // Without a key file the key follows the encrypted hex, so it is kept at four bits a mask
     // until that is written.
     MaskLog masks;
     MaskGroupSink& groups = key ? static_cast<MaskGroupSink&>(keyWriter) : masks;
+    const WipedOnExit wiped(keyText);
     naming(in.name(), in.name(), [&] {
         HexReader hex(ErrorInput::PlainHex);
         for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
@@ -133,29 +147,37 @@ int encrypt(const Options& options)
         }
         hex.finish();
     });
-    // Everything is written before anything is renamed into place, so that a failed write, even
-    // to standard output, leaves the key file as it was: -f never trades a working key for a
-    // failed run.
-    out.write(encrypted.view());
-    out.write("\n");
     if (!key) {
+        out.write(encrypted.view());
+        out.write("\n");
         while (masks.replay(keyWriter, kDigitsPerSlice) > 0) {
             out.writeAndClear(keyText);
         }
         out.write("\n");
+        out.commit();
+        return 0;
     }
-    out.finish();
-    if (key) {
-        key->finish();
-        key->commit();
+    // The key is safely in place before any of the encrypted hex is: ciphertext without its key
+    // is lost data. Where both go to files, a crash leaves no new key beside an old hex or the
+    // reverse; where the hex goes to a stream, a key whose hex could not be written is taken away.
+    key->finish();
+    if (out.inPlace()) {
+        key->placeProvisionally();
     }
-    out.commit();
+    out.write(encrypted.view());
+    out.write("\n");
+    if (out.inPlace()) {
+        out.finish();
+        key->confirm();
+    } else {
+        commitPair(*key, out);
+    }
     return 0;
 }
 
 int decrypt(const Options& options)
 {
-    Output out(options.output.value_or("-"), Output::Kind::Text, false);
+    Output out(options.output.value_or("-"), Output::Kind::Text, Output::Existing::Replace);
     Input in = hexInput(options);
     ByteBuffer digits;
     const auto readHex
@@ -238,6 +260,7 @@ void checkCombination(const Options& o)
     check(o.operands.size() <= most,
         encrypting ? "encrypt takes at most one operand, HEX." : "decrypt takes at most two operands, HEX and BITS.");
     check(!o.input || o.operands.empty(), "-i and HEX both give the input; give one of them.");
+    check(o.input != "" && o.output != "" && o.key != "", "a file name may not be empty.");
     check(!o.force || (encrypting && o.key), "-f only goes with encrypt -k, to replace a key file.");
     if (encrypting) {
         check(o.key != "-", "encrypt writes the key to a file: -k needs a file name, not '-'.");
@@ -307,6 +330,7 @@ int run(int argc, char** argv)
         return 0;
     }
     removeTemporariesOnSignals();
+    hardenProcess();
     return options.command == "encrypt" ? encrypt(options) : decrypt(options);
 }
 
@@ -327,13 +351,13 @@ int main(int argc, char** argv)
         return kUsageError;
     } catch (const NamedError& e) {
         if (e.error.citesPlace()) {
-            std::fprintf(stderr, "morvalen-cli: %s:%zu:%zu: %s\n", e.name.c_str(), e.error.place().line,
+            std::fprintf(stderr, "morvalen-cli: %s:%zu:%zu: %s\n", printableName(e.name).c_str(), e.error.place().line,
                 e.error.place().column, e.error.detail().c_str());
         } else {
-            std::fprintf(stderr, "morvalen-cli: %s: %s\n", e.name.c_str(), e.error.detail().c_str());
+            std::fprintf(stderr, "morvalen-cli: %s: %s\n", printableName(e.name).c_str(), e.error.detail().c_str());
         }
     } catch (const FileError& e) {
-        std::fprintf(stderr, "morvalen-cli: %s: %s\n", e.name.c_str(), e.what.c_str());
+        std::fprintf(stderr, "morvalen-cli: %s: %s\n", printableName(e.name).c_str(), e.what.c_str());
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "morvalen-cli: not enough memory for this input.\n");
     } catch (const std::exception& e) {

@@ -171,6 +171,11 @@ TEST_F(Cli, ErrorsNameTheirPlaceAndLeaveStdoutAndTheFolderAsTheyWere)
             {{"decrypt", "-i", "nosuch.hex", "-o", "out.txt"}, "", "nosuch.hex: No such file or directory"},
             {{"decrypt", "-k", "nosuch.bits", "12"}, "", "nosuch.bits: No such file or directory"},
             {{"encrypt", "-k", "key.bits", "-o", "out.txt", "12"}, "", "key.bits: exists; use -f to replace it."},
+            // The encrypted hex waits for its key to be safely written.
+            {{"encrypt", "-k", "/dev/full", "12"}, "", "/dev/full: " + std::string(std::strerror(ENOSPC))},
+            {{"encrypt", "-k", "nosuch/key.bits", "12"}, "", "nosuch/key.bits: No such file or directory"},
+            // Names reach the terminal with their control characters quoted.
+            {{"encrypt", "-i", "no\nsuch\x1b[2J"}, "", "'no'$'\\n''such'$'\\033''[2J': No such file or directory"},
             // The key's temporary file is made before the output fails.
             {{"encrypt", "-k", "key.bits", "-f", "-o", "nosuch/out.txt", "12"}, "",
                 "nosuch/out.txt: No such file or directory"}};
@@ -184,30 +189,87 @@ TEST_F(Cli, ErrorsNameTheirPlaceAndLeaveStdoutAndTheFolderAsTheyWere)
     }
 }
 
-TEST_F(Cli, KeyFilesArePrivateWhateverTheUmaskAndReplacedOnlyWithForce)
+TEST_F(Cli, FilesThatHoldAKeyArePrivateWhateverTheUmask)
 {
-    for (const mode_t mask : {mode_t {022}, mode_t {0}}) {
-        const mode_t previous = ::umask(mask);
-        const ProcessResult result = cli({"encrypt", "-k", "key" + std::to_string(mask), "-o", "out.txt", "12"});
-        ::umask(previous);
-        EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(mode("key" + std::to_string(mask)), 0600u);
-        EXPECT_EQ(mode("out.txt"), 0666u & ~mask); // a new output: the usual permissions
-        fs::remove("out.txt");
-    }
-    write("key.bits", "old key\n");
-    fs::permissions("key.bits", fs::perms(0644));
     write("out.txt", "old output\n");
     fs::permissions("out.txt", fs::perms(0640));
-    // -f replaces a key only for a run that succeeds, standard output included.
+    const mode_t previous = ::umask(022);
+    const std::vector<std::tuple<Args, std::string, unsigned>> rows = {
+        {{"encrypt", "-k", "key.bits", "-o", "new.txt", "12"}, "key.bits", 0600},
+        {{"encrypt", "-k", "key.bits", "-o", "new.txt", "12"}, "new.txt", 0644}, // no key: the usual
+        {{"encrypt", "-o", "both.txt", "12"}, "both.txt", 0600}, // the key on line 2
+        {{"encrypt", "-o", "out.txt", "12"}, "out.txt", 0600},
+    };
+    for (const auto& [args, file, expected] : rows) {
+        fs::remove("key.bits");
+        EXPECT_EQ(cli(args).status, 0) << file;
+        EXPECT_EQ(mode(file), expected) << file;
+    }
+    ::umask(previous);
+    EXPECT_EQ(cli({"decrypt", "-i", "out.txt", "-o", "out.txt"}).status, 0);
+    EXPECT_EQ(mode("out.txt"), 0600u); // a replaced output keeps its permissions
+    // -f replaces a key; a key whose encrypted hex could not be written is taken away again.
+    write("key.bits", "old key\n");
     const ProcessResult full
         = testing::runProcess("/bin/sh", {"-c", "\"$0\" encrypt -k key.bits -f 12 >/dev/full", MORVALEN_CLI});
     EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(read("key.bits"), "old key\n");
-    EXPECT_EQ(cli({"encrypt", "-k", "key.bits", "-f", "-o", "out.txt", "abcd"}).status, 0);
-    EXPECT_EQ(mode("key.bits"), 0600u);
-    EXPECT_EQ(mode("out.txt"), 0640u); // a replaced output keeps its permissions
+    EXPECT_FALSE(fs::exists("key.bits"));
+    EXPECT_EQ(cli({"encrypt", "-k", "key.bits", "-o", "out.txt", "abcd"}).status, 0);
     EXPECT_EQ(cli({"decrypt", "-k", "key.bits", "-i", "out.txt"}).out, "ABCD\n");
+}
+
+// Standard output, its other names and descriptors handed over by the shell are written where they
+// stand: a redirection that appends keeps what it had, and nothing is renamed over /dev.
+TEST_F(Cli, DescriptorNamesAreWrittenInPlace)
+{
+    const std::string both = cli({"encrypt", "12ab"}).out;
+    write("both.txt", both);
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"\"$0\" decrypt -i both.txt -o /dev/stdout >>log", "earlier\n12AB\n"},
+        {"\"$0\" decrypt -i both.txt -o /dev/fd/1 >>log", "earlier\n12AB\n"},
+        {"\"$0\" decrypt -i both.txt -o /proc/self/fd/1 | cat >>log", "earlier\n12AB\n"},
+        {"\"$0\" decrypt -i both.txt -o >(cat >>log); wait $!", "earlier\n12AB\n"},
+        {"\"$0\" encrypt 12ab -k /dev/fd/3 3>>log >/dev/null", "earlier\n,"}, // and the key after
+    };
+    for (const auto& [command, expected] : rows) {
+        write("log", "earlier\n");
+        const ProcessResult result = testing::runProcess("/bin/bash", {"-c", command, MORVALEN_CLI});
+        EXPECT_EQ(result.err, "") << command;
+        EXPECT_EQ(read("log").substr(0, expected.size()), expected) << command;
+    }
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout") || fs::is_character_file("/dev/stdout"));
+}
+
+// A kill leaves no temporary file behind: the output files are unnamed until they are whole. Each
+// delay stops the run at another point of reading, encrypting or writing.
+TEST_F(Cli, AKillLeavesNoTemporaryFile)
+{
+    write("plain.hex", testing::repeat("0123456789abcdef", 1 << 16));
+    for (const char* delay : {"0.05", "0.2", "0.4", "0.8"}) {
+        const ProcessResult result = testing::runProcess("/bin/sh",
+            {"-c", "\"$0\" encrypt -i plain.hex -k key.bits -o enc.hex & sleep $1; kill -KILL $!; wait $!",
+                MORVALEN_CLI, delay});
+        for (const auto& [name, entry] : listing()) {
+            EXPECT_TRUE(name == "plain.hex" || name == "key.bits" || name == "enc.hex") << delay << ": " << name;
+        }
+        // Finished or not, no encrypted hex stands without its key.
+        EXPECT_TRUE(!fs::exists("enc.hex") || fs::exists("key.bits")) << delay;
+        fs::remove("key.bits");
+        fs::remove("enc.hex");
+    }
+}
+
+// A crash writes no core file, which would hold the key, whatever the shell's limit.
+TEST_F(Cli, ACrashDumpsNoCore)
+{
+    ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+    const ProcessResult result = testing::runProcess("/bin/sh",
+        {"-c", "ulimit -c unlimited; \"$0\" decrypt -k fifo 12 & sleep 0.3; kill -SEGV $!; wait $!; echo $?",
+            MORVALEN_CLI});
+    EXPECT_EQ(result.out, "139\n"); // ended by the signal
+    for (const auto& [name, entry] : listing()) {
+        EXPECT_FALSE(name.starts_with("core")) << name;
+    }
 }
 
 // The key is written while the next of it is made; a write that fails there must still fail the
@@ -228,14 +290,15 @@ TEST_F(Cli, AKeyWriteThatFailsBehindTheWorkFailsTheCommand)
 
 TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
 {
-    const std::vector<std::pair<Args, std::string>> rows = {{{}, "no command"}, {{"frob"}, "'frob'"},
-        {{"encrypt", "12", "34"}, "one operand"}, {{"decrypt", "12", "34", "56"}, "two operands"},
-        {{"encrypt", "-i", "p.hex", "12"}, "-i and HEX"}, {{"decrypt", "-k", "k", "12", "34"}, "-k and BITS"},
-        {{"encrypt", "-f", "12"}, "-f only"}, {{"decrypt", "-f", "-k", "k", "12"}, "-f only"},
-        {{"encrypt", "-k", "-", "12"}, "not '-'"}, {{"encrypt", "-k", "x", "--output=./x", "12"}, "same file"},
-        {{"decrypt", "-k", "-"}, "-k -"}, {{"decrypt", "-i", "-", "-k", "-"}, "-k -"}, {{"encrypt", "-x"}, "'-x'"},
-        {{"--frob=1", "encrypt"}, "'--frob'"}, {{"--version=1"}, "'--version' takes no"}, {{"decrypt", "-o"}, "'-o'"},
-        {{"encrypt", "--output"}, "'--output'"}};
+    const std::vector<std::pair<Args, std::string>> rows
+        = {{{}, "no command"}, {{"frob"}, "'frob'"}, {{"encrypt", "12", "34"}, "one operand"},
+            {{"decrypt", "12", "34", "56"}, "two operands"}, {{"encrypt", "-i", "p.hex", "12"}, "-i and HEX"},
+            {{"decrypt", "-k", "k", "12", "34"}, "-k and BITS"}, {{"encrypt", "-f", "12"}, "-f only"},
+            {{"decrypt", "-f", "-k", "k", "12"}, "-f only"}, {{"encrypt", "-k", "-", "12"}, "not '-'"},
+            {{"encrypt", "-k", "", "12"}, "empty"}, {{"encrypt", "-k", "x", "--output=./x", "12"}, "same file"},
+            {{"decrypt", "-k", "-"}, "-k -"}, {{"decrypt", "-i", "-", "-k", "-"}, "-k -"}, {{"encrypt", "-x"}, "'-x'"},
+            {{"--frob=1", "encrypt"}, "'--frob'"}, {{"--version=1"}, "'--version' takes no"},
+            {{"decrypt", "-o"}, "'-o'"}, {{"encrypt", "--output"}, "'--output'"}};
     for (const auto& [args, reason] : rows) {
         const ProcessResult result = cli(args);
         EXPECT_EQ(result.status, 2);
