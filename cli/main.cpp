@@ -1,7 +1,7 @@
 // morvalen-cli: the cipher for scripts. Errors go to standard error with exit status 1, usage
 // errors with exit status 2. Output appears only once the input has been read and checked:
-// standard output gets nothing from a command that fails, and files named by -o and -k are
-// renamed into place only when everything in them is written.
+// standard output gets nothing from a command that fails, or before the key file is in place,
+// and files named by -o and -k are linked into place only when everything in them is on disk.
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "io.h"
