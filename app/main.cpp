@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "version.h"
 
 #include <QApplication>
 #include <sys/prctl.h>

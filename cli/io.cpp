@@ -84,8 +84,9 @@ std::string printableName(std::string_view name)
     return quoted + "'";
 }
 
-Input::Input(int fd, std::string name, std::string_view text)
+Input::Input(int fd, bool owned, std::string name, std::string_view text)
     : m_fd(fd)
+    , m_owned(owned)
     , m_name(std::move(name))
     , m_text(text)
 {
@@ -101,27 +102,27 @@ Input::Input(int fd, std::string name, std::string_view text)
     }
 }
 
-Input Input::file(const std::string& path)
+Input Input::file(const std::string& path, int standardInput)
 {
     if (path == "-") {
-        return Input(STDIN_FILENO, "<stdin>", {});
+        return Input(standardInput, false, "<stdin>", {});
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         throw FileError {path, errorText(errno)};
     }
-    return Input(fd, path, {});
+    return Input(fd, true, path, {});
 }
 
 Input Input::argument(std::string_view text, std::string name)
 {
-    return Input(-1, std::move(name), text);
+    return Input(-1, false, std::move(name), text);
 }
 
 Input::~Input()
 {
     m_worker.stop();
-    if (m_fd > STDIN_FILENO) {
+    if (m_owned) {
         ::close(m_fd);
     }
 }

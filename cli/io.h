@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace morvalen::cli {
 
@@ -32,7 +33,8 @@ class Input
 {
 public:
     // name: how messages name it: the file as given, "<stdin>", or the argument's name.
-    static Input file(const std::string& path);
+    // "-" is standardInput, which the input then reads but does not close.
+    static Input file(const std::string& path, int standardInput = STDIN_FILENO);
     static Input argument(std::string_view text, std::string name);
 
     Input(const Input&) = delete;
@@ -44,10 +46,11 @@ public:
     std::string_view next();
 
 private:
-    Input(int fd, std::string name, std::string_view text);
+    Input(int fd, bool owned, std::string name, std::string_view text);
     std::size_t fill(char* buffer, std::size_t least);
 
     int m_fd = -1; // -1 for an argument
+    bool m_owned = false; // closed when the input goes
     std::string m_name;
     std::string_view m_text; // an argument's text not yet handed out
     // A regular file's next piece is read into the other buffer while this one is handed out.

@@ -165,14 +165,15 @@ void observeSteps(StepObserver steps)
     observer() = std::move(steps);
 }
 
-Output::Output(const std::string& path, Kind kind, Existing existing)
+Output::Output(const std::string& path, Kind kind, Existing existing, int standardOutput)
     : m_kind(kind)
     , m_existing(existing)
     , m_name(path)
 {
     if (path == "-") {
         m_name = "<stdout>";
-        openInPlace(path, STDOUT_FILENO);
+        m_fd = standardOutput;
+        m_owned = false;
         return;
     }
     if (const std::optional<int> fd = openDescriptor(path)) {
@@ -230,10 +231,6 @@ Output::Output(const std::string& path, Kind kind, Existing existing)
 
 void Output::openInPlace(const std::string& path, int fd)
 {
-    if (fd == STDOUT_FILENO && path == "-") {
-        m_fd = fd;
-        return;
-    }
     m_fd = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 3) : ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (m_fd < 0) {
         fail(errno);
@@ -282,7 +279,7 @@ Output::~Output()
 {
     m_worker.stop();
     wipe(m_handed);
-    if (m_fd > STDOUT_FILENO) {
+    if (m_owned && m_fd >= 0) {
         ::close(m_fd);
     }
     if (!m_temporaryName.empty()) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace morvalen::cli {
 
@@ -47,7 +48,8 @@ public:
         Refuse, // a regular file already there is an error: the data its key decrypts would be lost
     };
 
-    Output(const std::string& path, Kind kind, Existing existing);
+    // "-" is standardOutput, which the output then writes but does not close.
+    Output(const std::string& path, Kind kind, Existing existing, int standardOutput = STDOUT_FILENO);
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output();
@@ -94,6 +96,7 @@ private:
     bool m_replaces = false; // a regular file stood there when the output was opened
     int m_folderFd = -1;
     int m_fd = -1;
+    bool m_owned = true; // closed when the output goes
     int m_temporary = -1; // 0 unnamed, 1 named (a file system without unnamed files), -1 in place
     std::string m_temporaryName; // a named temporary's name in the folder
     int m_slot = -1; // in the list of names to remove on a signal

@@ -1,7 +1,11 @@
-// morvalen-cli as scripts meet it: real processes, run in a fresh folder per test so that file
-// names in messages are the short names given and the folder can be listed afterwards.
+// morvalen-cli as scripts meet it, in a fresh folder per test so that file names in messages are
+// the short names given and the folder can be listed afterwards. The commands run in-process with
+// their standard streams in memory files; real processes where the process is the point: exit
+// statuses, signals, resource limits, the shell's descriptors.
+#include "commands.h"
 #include "support/helpers.h"
 #include "support/process.h"
+#include "version.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace morvalen {
@@ -41,9 +46,32 @@ protected:
         fs::remove_all(m_folder);
     }
 
+    // The command line run in-process, its standard streams memory files.
     static ProcessResult cli(const Args& args, const std::string& input = {})
     {
-        return testing::runProcess(MORVALEN_CLI, args, input);
+        const int in = ::memfd_create("in", MFD_CLOEXEC);
+        const int out = ::memfd_create("out", MFD_CLOEXEC);
+        const int err = ::memfd_create("err", MFD_CLOEXEC);
+        EXPECT_EQ(::pwrite(in, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
+        std::vector<std::string> words {"morvalen-cli"};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        ProcessResult result;
+        result.status = cli::run(std::span(argv.data(), words.size()), {in, out, err});
+        const auto text = [](int fd) {
+            std::string all(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+            EXPECT_EQ(::pread(fd, all.data(), all.size(), 0), static_cast<ssize_t>(all.size()));
+            ::close(fd);
+            return all;
+        };
+        ::close(in);
+        result.out = text(out);
+        result.err = text(err);
+        return result;
     }
     static void write(const std::string& name, const std::string& text) { std::ofstream(name) << text; }
     static std::string read(const std::string& name)
@@ -181,6 +209,7 @@ TEST_F(Cli, ErrorsNameTheirPlaceAndLeaveStdoutAndTheFolderAsTheyWere)
                 "nosuch/out.txt: No such file or directory"}};
     const auto before = listing();
     for (const auto& [args, input, message] : rows) {
+        SCOPED_TRACE(message);
         const ProcessResult result = cli(args, input);
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");
@@ -300,6 +329,7 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
             {{"--frob=1", "encrypt"}, "'--frob'"}, {{"--version=1"}, "'--version' takes no"},
             {{"decrypt", "-o"}, "'-o'"}, {{"encrypt", "--output"}, "'--output'"}};
     for (const auto& [args, reason] : rows) {
+        SCOPED_TRACE(reason);
         const ProcessResult result = cli(args);
         EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.out, "");
@@ -313,7 +343,26 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with("Usage: morvalen-cli encrypt")) << help.out;
     EXPECT_EQ(cli({"-h"}).out, help.out);
-    EXPECT_TRUE(std::regex_match(cli({"--version"}).out, std::regex("morvalen-cli [0-9.]+\n")));
+    EXPECT_EQ(cli({"--version"}).out, "morvalen-cli " MORVALEN_VERSION "\n");
+}
+
+// The program itself, as a script sees it: exit statuses, the streams each thing goes to, a pipe.
+TEST_F(Cli, TheProgramExitsAsScriptsExpect)
+{
+    const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
+        {"\"$0\" --version", 0, "morvalen-cli " MORVALEN_VERSION "\n", ""},
+        {"\"$0\" encrypt 0a1b | \"$0\" decrypt", 0, "0A1B\n", ""},
+        {"\"$0\" decrypt 12 ',0000|'", 1, "",
+            "morvalen-cli: BITS: 1 mask group for 2 hex digits; each digit needs its own group.\n"},
+        {"\"$0\" frob", 2, "", "morvalen-cli: unknown command 'frob'; say encrypt or decrypt.\n" + kTry},
+    };
+    for (const auto& [command, status, out, err] : rows) {
+        SCOPED_TRACE(command);
+        const ProcessResult result = testing::runProcess("/bin/sh", {"-c", command, MORVALEN_CLI});
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, err);
+    }
 }
 
 // 8 MiB of hex takes a key of about 560 MB: both ways of carrying it must stream it, in a

@@ -1,0 +1,214 @@
+#include "commands.h"
+
+#include "cipher/cipher.h"
+#include "cipher/masklog.h"
+#include "io.h"
+#include "output.h"
+#include "secret.h"
+#include "textconv/boxtext.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
+
+namespace morvalen::cli {
+namespace {
+
+// Digits encrypted between two writes of the key: about a megabyte of key text.
+constexpr std::size_t kDigitsPerSlice = 16384;
+// Twice what a slice's key text takes with groups of 13 masks.
+constexpr std::size_t kKeyRoom = std::size_t {2} << 20;
+
+// Runs read, naming whichever input an error is about.
+template<typename Read>
+void naming(const std::string& hexName, const std::string& keyName, Read&& read)
+{
+    try {
+        read();
+    } catch (const Error& e) {
+        throw NamedError {e.input() == ErrorInput::EncryptingBits ? keyName : hexName, e};
+    }
+}
+
+Input hexInput(const Options& options, const Streams& streams)
+{
+    return options.operands.empty() ? Input::file(options.input.value_or("-"), streams.in)
+                                    : Input::argument(options.operands.front(), "HEX");
+}
+
+} // namespace
+
+void encrypt(const Options& options, const Streams& streams)
+{
+    std::optional<Output> key;
+    if (options.key) {
+        key.emplace(
+            *options.key, Output::Kind::Secret, options.force ? Output::Existing::Replace : Output::Existing::Refuse);
+    }
+    // Without a key file the output holds the key too.
+    Output out(options.output.value_or("-"), key ? Output::Kind::Text : Output::Kind::Secret, Output::Existing::Replace,
+        streams.out);
+    Input in = hexInput(options, streams);
+    Encryptor encryptor;
+    ByteBuffer encrypted;
+    std::string keyText;
+    // Room for a slice's key from the start, so that no smaller copy of it is freed unwiped.
+    keyText.reserve(kKeyRoom);
+    KeyWriter keyWriter(keyText);
+    // Without a key file the key follows the encrypted hex, so it is kept at four bits a mask
+    // until that is written.
+    MaskLog masks;
+    MaskGroupSink& groups = key ? static_cast<MaskGroupSink&>(keyWriter) : masks;
+    const WipedOnExit wiped(keyText);
+    naming(in.name(), in.name(), [&] {
+        HexReader hex(ErrorInput::PlainHex);
+        for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
+            char* digits = encrypted.room(piece.size());
+            const std::size_t count = hex.read(piece, digits);
+            for (std::size_t done = 0; done < count; done += kDigitsPerSlice) {
+                encryptor.encrypt({digits + done, std::min(kDigitsPerSlice, count - done)}, groups);
+                if (key) {
+                    key->writeAndClear(keyText);
+                }
+            }
+            encrypted.append(count);
+        }
+        hex.finish();
+    });
+    if (!key) {
+        out.write(encrypted.view());
+        out.write("\n");
+        while (masks.replay(keyWriter, kDigitsPerSlice) > 0) {
+            out.writeAndClear(keyText);
+        }
+        out.write("\n");
+        out.commit();
+        return;
+    }
+    // The key is safely in place before any of the encrypted hex is: ciphertext without its key
+    // is lost data. Where both go to files, a crash leaves no new key beside an old hex or the
+    // reverse; where the hex goes to a stream, a key whose hex could not be written is taken away.
+    key->finish();
+    if (out.inPlace()) {
+        key->placeProvisionally();
+    }
+    out.write(encrypted.view());
+    out.write("\n");
+    if (out.inPlace()) {
+        out.finish();
+        key->confirm();
+    } else {
+        commitPair(*key, out);
+    }
+}
+
+void decrypt(const Options& options, const Streams& streams)
+{
+    Output out(options.output.value_or("-"), Output::Kind::Text, Output::Existing::Replace, streams.out);
+    Input in = hexInput(options, streams);
+    ByteBuffer digits;
+    const auto readHex
+        = [&](HexReader& hex, std::string_view piece) { digits.append(hex.read(piece, digits.room(piece.size()))); };
+    if (options.key || options.operands.size() == 2) {
+        Input keyIn
+            = options.key ? Input::file(*options.key, streams.in) : Input::argument(options.operands[1], "BITS");
+        naming(in.name(), keyIn.name(), [&] {
+            HexReader hex(ErrorInput::EncryptedHex);
+            for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
+                readHex(hex, piece);
+            }
+            hex.finish();
+            KeyReader key(digits.span());
+            for (std::string_view piece = keyIn.next(); !piece.empty(); piece = keyIn.next()) {
+                key.read(piece);
+            }
+            key.finish();
+        });
+    } else {
+        naming(in.name(), in.name(), [&] {
+            HexReader hex(ErrorInput::EncryptedHex);
+            std::optional<KeyReader> key;
+            for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
+                if (!key) {
+                    // Not find_first_of, which calls memchr on ",|" once for every byte.
+                    const auto split = static_cast<std::size_t>(std::find_if(piece.begin(), piece.end(), [](char c) {
+                        return c == ',' || c == '|';
+                    }) - piece.begin());
+                    readHex(hex, piece.substr(0, split));
+                    if (split == piece.size()) {
+                        continue;
+                    }
+                    hex.finish();
+                    key.emplace(digits.span(), hex.place());
+                    piece.remove_prefix(split);
+                }
+                key->read(piece);
+            }
+            if (!key) {
+                hex.finish();
+                key.emplace(digits.span(), hex.place());
+            }
+            key->finish();
+        });
+    }
+    out.write(digits.view());
+    out.write("\n");
+    out.commit();
+}
+
+namespace {
+
+void print(int fd, const std::string& text)
+{
+    // Nothing more can be done should the report itself fail.
+    for (std::string_view rest = text; !rest.empty();) {
+        const ssize_t written = ::write(fd, rest.data(), rest.size());
+        if (written <= 0 && errno != EINTR) {
+            return;
+        }
+        rest.remove_prefix(written > 0 ? static_cast<std::size_t>(written) : 0);
+    }
+}
+
+std::string describe(const NamedError& e)
+{
+    const std::string name = printableName(e.name);
+    if (e.error.citesPlace()) {
+        return name + ":" + std::to_string(e.error.place().line) + ":" + std::to_string(e.error.place().column) + ": "
+            + e.error.detail();
+    }
+    return name + ": " + e.error.detail();
+}
+
+} // namespace
+
+int run(std::span<char* const> args, const Streams& streams)
+{
+    try {
+        const Options options = parseOptions(args);
+        switch (options.command) {
+        case Command::Help: print(streams.out, std::string(usageText())); break;
+        case Command::Version: print(streams.out, versionText()); break;
+        case Command::Encrypt: encrypt(options, streams); break;
+        case Command::Decrypt: decrypt(options, streams); break;
+        }
+        return 0;
+    } catch (const UsageError& e) {
+        print(streams.err, "morvalen-cli: " + e.message + "\nTry 'morvalen-cli --help' for more information.\n");
+        return 2;
+    } catch (const NamedError& e) {
+        print(streams.err, "morvalen-cli: " + describe(e) + "\n");
+    } catch (const FileError& e) {
+        print(streams.err, "morvalen-cli: " + printableName(e.name) + ": " + e.what + "\n");
+    } catch (const std::bad_alloc&) {
+        print(streams.err, "morvalen-cli: not enough memory for this input.\n");
+    } catch (const std::exception& e) {
+        print(streams.err, "morvalen-cli: " + std::string(e.what()) + "\n");
+    }
+    return 1;
+}
+
+} // namespace morvalen::cli

@@ -1,0 +1,155 @@
+#include "options.h"
+
+#include "version.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <getopt.h>
+
+namespace morvalen::cli {
+namespace {
+
+constexpr std::string_view kUsage = R"(Usage: morvalen-cli encrypt [-i FILE] [-o FILE] [-k KEYFILE [-f]] [HEX]
+       morvalen-cli decrypt [-i FILE] [-o FILE] [-k KEYFILE] [HEX [BITS]]
+       morvalen-cli --help | --version
+
+Encrypts hex with fresh random 4-bit masks, and decrypts it with the key that lists them
+(the encrypting bits).
+
+  encrypt   Encrypts HEX, or the input. Writes the encrypted hex on one line and the key on
+            the next, or with -k the key to KEYFILE and only the encrypted hex.
+  decrypt   Decrypts the encrypted hex in HEX, or in the input, with the key in BITS or in
+            KEYFILE. Without either, the input holds both (see below). Writes the plain hex,
+            two upper-case digits per byte.
+
+  -i, --input=FILE    read the input from FILE; '-' or no -i and no HEX: standard input
+  -o, --output=FILE   write the output to FILE; '-' or no -o: standard output
+  -k, --key=KEYFILE   encrypt: write the key to KEYFILE, created with permissions 0600;
+                      an existing KEYFILE is refused, as the data its key decrypts would be lost.
+                      decrypt: read the key from KEYFILE ('-': standard input).
+  -f, --force         encrypt: replace an existing KEYFILE
+  -h, --help          show this help and exit
+      --version       show the version and exit
+
+One stream: decrypt without -k and without BITS reads the encrypted hex and the key from one
+input. The encrypted hex is everything before the first ',' or '|', the key is the rest. So
+what encrypt writes decrypts as it stands:  morvalen-cli encrypt < plain.hex | morvalen-cli decrypt
+
+BITS on the command line, like any argument, can be read by every user of the machine while
+the command runs (ps, /proc): keep keys in files, readable by you alone, and give them with -k.
+
+Blanks and line breaks carry no meaning in any input, hex digits may be lower case, and a UTF-8
+byte order mark at the start of an input is skipped. Files named by -o and -k appear whole or
+not at all, and are on the disk when the command succeeds; a file that holds a key is created
+with permissions 0600. Errors read 'morvalen-cli: NAME:LINE:COLUMN: what is wrong', NAME being the file,
+<stdin>, HEX or BITS.
+
+Exit status: 0 on success, 1 for an invalid input or a file that cannot be read or written,
+2 for a usage error.
+)";
+
+void check(bool ok, const char* message)
+{
+    if (!ok) {
+        throw UsageError {message};
+    }
+}
+
+// Whether two names, each perhaps not yet a file, lead to the same file.
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) {
+        return true;
+    }
+    // Made absolute first: of a path none of whose parts exist, libstdc++ keeps it relative.
+    const auto resolved = [&](const std::string& name) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error);
+    };
+    const std::filesystem::path pathA = resolved(a);
+    const std::filesystem::path pathB = error ? std::filesystem::path() : resolved(b);
+    return error ? a == b : pathA == pathB;
+}
+
+// Usage errors are found before anything is read or written.
+void checkCombination(const Options& o)
+{
+    const bool encrypting = o.command == Command::Encrypt;
+    const std::size_t most = encrypting ? 1 : 2;
+    check(o.operands.size() <= most,
+        encrypting ? "encrypt takes at most one operand, HEX." : "decrypt takes at most two operands, HEX and BITS.");
+    check(!o.input || o.operands.empty(), "-i and HEX both give the input; give one of them.");
+    check(o.input != "" && o.output != "" && o.key != "", "a file name may not be empty.");
+    check(!o.force || (encrypting && o.key), "-f only goes with encrypt -k, to replace a key file.");
+    if (encrypting) {
+        check(o.key != "-", "encrypt writes the key to a file: -k needs a file name, not '-'.");
+        check(!o.key || !o.output || !sameFile(*o.key, *o.output), "-o and -k name the same file.");
+    } else {
+        check(!o.key || o.operands.size() < 2, "-k and BITS both give the key; give one of them.");
+        check(o.key != "-" || !o.operands.empty() || (o.input && *o.input != "-"),
+            "-k - reads the key from standard input, so the hex needs HEX or -i FILE.");
+    }
+}
+
+} // namespace
+
+Options parseOptions(std::span<char* const> args)
+{
+    static const option kLong[]
+        = {{"input", required_argument, nullptr, 'i'}, {"output", required_argument, nullptr, 'o'},
+            {"key", required_argument, nullptr, 'k'}, {"force", no_argument, nullptr, 'f'},
+            {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
+    const int argc = static_cast<int>(args.size());
+    char* const* argv = args.data();
+    Options options;
+    optind = 0; // starts getopt_long afresh, so that it can parse more than one command line
+    opterr = 0; // our own messages, which name the program the same way wherever it is installed
+    for (;;) {
+        const int c = getopt_long(argc, argv, ":i:o:k:fh", kLong, nullptr);
+        const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+        switch (c) {
+        case -1:
+            for (int i = optind; i < argc; ++i) {
+                options.operands.emplace_back(argv[i]);
+            }
+            check(!options.operands.empty(), "no command given; say encrypt or decrypt.");
+            if (options.operands.front() != "encrypt" && options.operands.front() != "decrypt") {
+                throw UsageError {"unknown command '" + options.operands.front() + "'; say encrypt or decrypt."};
+            }
+            options.command = options.operands.front() == "encrypt" ? Command::Encrypt : Command::Decrypt;
+            options.operands.erase(options.operands.begin());
+            checkCombination(options);
+            return options;
+        case 'i': options.input = optarg; break;
+        case 'o': options.output = optarg; break;
+        case 'k': options.key = optarg; break;
+        case 'f': options.force = true; break;
+        case 'h': options.command = Command::Help; return options;
+        case 'V': options.command = Command::Version; return options;
+        case ':':
+            throw UsageError {"option '" + (given.starts_with("--") ? given : "-" + std::string(1, char(optopt)))
+                + "' needs a file name."};
+        default:
+            if (given.starts_with("--")) {
+                // A long option known but given "=VALUE" sets optopt to its short code, which is
+                // not what was typed: name it as given.
+                const std::string name = given.substr(0, given.find('='));
+                throw UsageError {
+                    optopt != 0 ? "option '" + name + "' takes no argument." : "unknown option '" + name + "'."};
+            }
+            throw UsageError {"unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'."};
+        }
+    }
+}
+
+std::string_view usageText()
+{
+    return kUsage;
+}
+
+std::string versionText()
+{
+    return std::string("morvalen-cli ") + MORVALEN_VERSION + "\n";
+}
+
+} // namespace morvalen::cli
