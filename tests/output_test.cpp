@@ -189,7 +189,10 @@ TEST_F(Outputs, DescriptorsAndDevicesAreWrittenInPlace)
     ASSERT_EQ(::pipe(pipeFds), 0);
     write("log", "earlier\n");
     const int log = ::open(path("log").c_str(), O_WRONLY | O_APPEND);
-    const auto inode = fs::status(path("log"));
+    struct stat before
+    {
+    };
+    ::stat(path("log").c_str(), &before);
     for (const std::string& name : {"/dev/fd/" + std::to_string(pipeFds[1]), "/dev/fd/" + std::to_string(log),
              "/proc/self/fd/" + std::to_string(log), std::string("/dev/null")}) {
         SCOPED_TRACE(name);
@@ -204,6 +207,11 @@ TEST_F(Outputs, DescriptorsAndDevicesAreWrittenInPlace)
     ::close(pipeFds[0]);
     ::close(log);
     EXPECT_EQ(read("log"), "earlier\nline\nline\n");
+    struct stat after
+    {
+    };
+    ::stat(path("log").c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino); // written through, not replaced
     EXPECT_EQ(names(), (std::set<std::string> {"log"}));
 }
 
