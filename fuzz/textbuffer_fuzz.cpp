@@ -1,7 +1,8 @@
-// Edits, snapshots and row queries in random order on the text box's buffer and its row table. A
-// plain string follows every edit: the buffer must hold the same bytes, walk characters as the
-// UTF-8 reading written here does and keep every snapshot as it was taken; the row table, told of
-// each edit as the widget tells it, must hold the rows worked out afresh from the string.
+// Edits, snapshots (taken and put back) and row queries in random order on the text box's buffer
+// and its row table. A plain string follows every edit: the buffer must hold the same bytes, walk
+// characters as the UTF-8 reading written here does and keep every snapshot as it was taken; the
+// row table, told of each edit as the widget tells it, must hold the rows worked out afresh from
+// the string.
 //
 // Input: a header byte (the row width in columns; the high bit makes rows follow the caret), then
 // operations, each an opcode byte and its arguments (see Session::step). Inserted text is raw
@@ -275,7 +276,7 @@ public:
 private:
     void step(std::uint8_t op)
     {
-        switch (op % 15) {
+        switch (op % 16) {
         case 0: { // insert; the widget moves the string in when the box is empty
             const std::size_t pos = position();
             const std::uint8_t flags = m_in.byte();
@@ -341,6 +342,20 @@ private:
             keep(m_buffer.snapshot(0, m_model.size()), m_model);
             break;
         case 8: check(m_buffer.contiguous() == m_model, "contiguous text differs"); break;
+        case 15: { // a kept snapshot put back, as an undo puts back what was removed
+            if (m_snapshots.empty()) {
+                break;
+            }
+            const auto& [snapshot, text] = m_snapshots[m_in.byte() % m_snapshots.size()];
+            if (text.size() > kMaxText - m_model.size()) {
+                break;
+            }
+            const std::size_t pos = position();
+            m_model.insert(pos, text);
+            m_buffer.insert(pos, snapshot);
+            edited(pos, pos + text.size());
+            break;
+        }
         case 9: // a new width forgets every row
             m_measure.columns = columnsFrom(m_in.byte() & 0x7Fu);
             m_rows.reset();

@@ -63,6 +63,11 @@ TEST(TextBuffer, EditsInTheMiddleCopyNoneOfTheText)
     EXPECT_LE(buffer.pieceCount(), 2 * 100 + 3);
     EXPECT_EQ(buffer.copy(0, buffer.size()), model);
     EXPECT_EQ(whole.toString(), keyLike(4 * kMebibyte));
+    // Undoing a large deletion puts the same blocks back.
+    const TextSnapshot removed = buffer.erase(0, 3 * kMebibyte);
+    buffer.insert(0, removed);
+    EXPECT_EQ(buffer.piece(0).data(), block);
+    EXPECT_EQ(buffer.copy(0, buffer.size()), model);
     EXPECT_EQ(buffer.contiguous(), model);
     EXPECT_EQ(buffer.pieceCount(), 1u);
 }

@@ -316,6 +316,25 @@ void TextBuffer::insert(std::size_t pos, std::string&& text)
     placePiece(boundaryAt(std::min(pos, m_size)), {std::make_shared<TextBlock>(std::move(text)), 0, length});
 }
 
+void TextBuffer::insert(std::size_t pos, const TextSnapshot& text)
+{
+    if (text.m_spans.empty()) {
+        return;
+    }
+    const std::size_t index = boundaryAt(std::min(pos, m_size));
+    m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(index), text.m_spans.size(), Piece {});
+    for (std::size_t i = 0; i < text.m_spans.size(); ++i) {
+        m_pieces[index + i].span = text.m_spans[i];
+        m_nonAscii += countNonAscii(text.m_spans[i].view());
+    }
+    m_size += text.m_length;
+    renumberFrom(index);
+    // Only its first and last spans can be small beside a small neighbour: those inside came
+    // from pieces that were not.
+    mergeSmallAround(index + text.m_spans.size() - 1);
+    mergeSmallAround(index);
+}
+
 TextSnapshot TextBuffer::erase(std::size_t pos, std::size_t length)
 {
     pos = std::min(pos, m_size);

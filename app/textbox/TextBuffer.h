@@ -95,6 +95,8 @@ public:
     void insert(std::size_t pos, std::string_view text);
     // Takes a long text over as a block of its own instead of copying it.
     void insert(std::size_t pos, std::string&& text);
+    // Puts a snapshot's text back (an undo, say), sharing its blocks rather than copying them.
+    void insert(std::size_t pos, const TextSnapshot& text);
     // Returns what was removed, sharing the blocks when it is large rather than copying it.
     TextSnapshot erase(std::size_t pos, std::size_t length);
 
