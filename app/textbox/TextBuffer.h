@@ -75,6 +75,7 @@ public:
 
     std::size_t size() const noexcept { return m_size; }
     bool empty() const noexcept { return m_size == 0; }
+    // The byte at pos; '\0' past the end.
     char at(std::size_t pos) const noexcept;
     // Whether every byte is below 0x80, so that byte offsets are also UTF-16 offsets.
     bool isAscii() const noexcept { return m_nonAscii == 0; }
@@ -127,7 +128,8 @@ private:
     std::size_t locate(std::size_t pos) const noexcept;
     // Index of the piece that starts at pos, splitting the one that holds it if need be.
     std::size_t boundaryAt(std::size_t pos);
-    // Copies bytes to the end of the block being filled; the span they now occupy.
+    // Copies bytes to the end of the block being filled, or to a block of their own when long;
+    // the span they now occupy.
     TextSpan store(std::string_view bytes);
     // Room for length bytes at the end of the block being filled, taken.
     char* fillRoom(std::size_t length);
