@@ -1,12 +1,17 @@
-// Edits, snapshots and row queries in random order on the text box's buffer and its row table. A
-// plain string follows every edit: the buffer must hold the same bytes, walk characters as the
-// UTF-8 reading written here does and keep every snapshot as it was taken; the row table, told of
-// each edit as the widget tells it, must hold the rows worked out afresh from the string.
+// Edits, snapshots (taken and put back) and row queries in random order on the text box's buffer
+// and its row table. A plain string follows every edit: the buffer must hold the same bytes, walk
+// characters as the UTF-8 reading written here does and keep every snapshot as it was taken; the
+// row table, told of each edit as the widget tells it, must hold the rows worked out afresh from
+// the string.
 //
 // Input: a header byte (the row width in columns; the high bit makes rows follow the caret), then
 // operations, each an opcode byte and its arguments (see Session::step). Inserted text is raw
 // bytes or tokens (see kTokens); a bulk insert repeats one token, enough to pass the size above
-// which a snapshot shares the buffer's storage instead of copying it.
+// which a snapshot shares the buffer's blocks instead of copying them.
+//
+// Small texts are checked whole after every step; larger ones around the last edit, and whole
+// once at the end. Texts stay a little past the sharing size, so an input runs in well under a
+// millisecond and the fuzzer tries thousands a second.
 #include "RowTable.h"
 #include "TextBuffer.h"
 #include "fuzz_support.h"
@@ -30,14 +35,14 @@ namespace {
 
 constexpr std::size_t npos = TextBuffer::npos;
 // Up to this size every position and row is checked after every step.
-constexpr std::size_t kFullCheckLimit = 2048;
+constexpr std::size_t kFullCheckLimit = 64;
 // Up to this size every row is checked at the end.
-constexpr std::size_t kFinalCheckLimit = 1 << 16;
-// A little past the megabyte above which snapshots share the buffer's storage.
-constexpr std::size_t kMaxText = (1 << 20) + (1 << 17);
+constexpr std::size_t kFinalCheckLimit = 1 << 10;
+// A little past the size above which snapshots share the buffer's blocks.
+constexpr std::size_t kMaxText = TextBuffer::kShareAbove + (8 << 10);
 // Bytes of text checked per input at most, a full check counting eight times and a lighter one
-// four, so that large texts stay within the time limit.
-constexpr std::size_t kBudget = std::size_t {16} << 20;
+// one, so that no input takes long.
+constexpr std::size_t kBudget = std::size_t {64} << 10;
 constexpr std::size_t kMaxSnapshots = 8;
 
 // A letter, a blank, a line break; the first and last of the combining marks (U+0300, U+036F)
@@ -147,6 +152,7 @@ public:
 MODEL_CODE std::vector<std::size_t> characterStarts(std::string_view text, std::size_t from = 0, std::size_t to = npos)
 {
     std::vector<std::size_t> starts;
+    starts.reserve(to == npos ? text.size() - from + 1 : 8);
     std::size_t at = from;
     for (; at < text.size() && at <= to; at += decodeAt(text, at).length) {
         starts.push_back(at);
@@ -258,7 +264,7 @@ public:
             ++m_steps;
             const bool full = m_model.size() <= kFullCheckLimit;
             checkAll(full, false);
-            m_spent += (m_model.size() + 1) * (full ? 8 : 4);
+            m_spent += full ? 8 * (m_model.size() + 1) : 256;
         }
         // The whole table once at the end; on large texts only as far as the steps filled it.
         if (m_model.size() <= kFinalCheckLimit) {
@@ -270,7 +276,7 @@ public:
 private:
     void step(std::uint8_t op)
     {
-        switch (op % 15) {
+        switch (op % 16) {
         case 0: { // insert; the widget moves the string in when the box is empty
             const std::size_t pos = position();
             const std::uint8_t flags = m_in.byte();
@@ -336,6 +342,20 @@ private:
             keep(m_buffer.snapshot(0, m_model.size()), m_model);
             break;
         case 8: check(m_buffer.contiguous() == m_model, "contiguous text differs"); break;
+        case 15: { // a kept snapshot put back, as an undo puts back what was removed
+            if (m_snapshots.empty()) {
+                break;
+            }
+            const auto& [snapshot, text] = m_snapshots[m_in.byte() % m_snapshots.size()];
+            if (text.size() > kMaxText - m_model.size()) {
+                break;
+            }
+            const std::size_t pos = position();
+            m_model.insert(pos, text);
+            m_buffer.insert(pos, snapshot);
+            edited(pos, pos + text.size());
+            break;
+        }
         case 9: // a new width forgets every row
             m_measure.columns = columnsFrom(m_in.byte() & 0x7Fu);
             m_rows.reset();
@@ -369,12 +389,13 @@ private:
         default: { // bulk insert
             const std::size_t pos = position();
             // Up to 256 copies, or 64 times as many with the high bit: paragraphs longer than the
-            // table fetches at once. A rare pick of 0xFF passes the size at which storage is
-            // shared, rare because every later step over so large a text is slow.
+            // table fetches at once. A pick of 0xFF passes the size at which snapshots share
+            // blocks, and moves the text in as a block of its own when the next byte is odd.
             const std::uint8_t pick = m_in.byte();
             const std::string_view token = kTokens[pick % kTokens.size()];
             const std::size_t copies = 1 + std::size_t {m_in.byte()};
-            const std::size_t count = copies * (pick == 0xFF ? 8192 : pick & 0x80u ? 64 : 1);
+            const std::size_t count = copies * (pick == 0xFF ? 256 : pick & 0x80u ? 64 : 1);
+            const bool adopt = m_in.byte() & 1u;
             const std::size_t room = (kMaxText - m_model.size()) / token.size();
             const std::size_t length = std::min(count, room) * token.size();
             std::string text(token);
@@ -383,7 +404,11 @@ private:
             }
             text.resize(length);
             m_model.insert(pos, text);
-            m_buffer.insert(pos, std::string_view(text));
+            if (adopt) {
+                m_buffer.insert(pos, std::move(text));
+            } else {
+                m_buffer.insert(pos, std::string_view(text));
+            }
             edited(pos, pos + text.size());
             break;
         }
@@ -450,7 +475,8 @@ private:
         if (m_modelRows.empty() || m_modelRowsUntil < until) {
             m_modelRows = rowStarts(m_model, m_measure, until);
             m_modelRowsUntil = until;
-            m_spent += std::min(until, m_model.size());
+            // Twice: the table's own filling, which these rows check, costs about as much.
+            m_spent += 2 * std::min(until, m_model.size());
         }
         return m_modelRows;
     }
@@ -474,13 +500,25 @@ private:
         check(!(full || last) || m_buffer.isAscii() == isAscii(m_model), "isAscii differs");
         // Whole copies only of small texts: the memory they churn stays in the sanitizer's quarantine.
         check(!(full || last) || m_buffer.copy(0, size) == m_model, "text differs");
+        // Neighbouring small pieces are merged, which bounds how many there can be.
+        check(m_buffer.pieceCount() <= 2 * size / TextBuffer::kSmallPiece + 1, "too many pieces");
         const std::string_view model = m_model;
-        for (std::size_t pos = 0; pos < size;) {
+        const std::size_t edit = std::min(m_lastEdit, size);
+        const auto checkPiece = [&](std::size_t pos) {
             const std::string_view part = m_buffer.piece(pos);
             check(!part.empty() && part == model.substr(pos, part.size()), "piece differs");
-            pos += part.size();
+            return part.size();
+        };
+        if (full || last) {
+            for (std::size_t pos = 0; pos < size;) {
+                pos += checkPiece(pos);
+            }
+        } else if (edit < size) {
+            checkPiece(edit);
+            if (edit > 0) {
+                checkPiece(edit - 1);
+            }
         }
-        const std::size_t edit = std::min(m_lastEdit, size);
         check(m_buffer.piece(edit, 3) == model.substr(edit, m_buffer.piece(edit, 3).size())
                 && m_buffer.piece(edit, 3).size() <= 3,
             "short piece differs");
@@ -558,13 +596,18 @@ private:
         // Around both ends, the last edit and a few places that move with every step, each walked
         // from a start a few bytes before it.
         const std::size_t edit = std::min(m_lastEdit, size);
+        const auto checkNear = [&](std::size_t pos) {
+            const std::size_t from = characterStartNear(m_model, pos - std::min<std::size_t>(pos, 4));
+            checkCharacterAt(characterStarts(m_model, from, pos), pos);
+        };
         for (std::size_t d = 0; d < 8; ++d) {
-            const std::size_t spread = (d * (size / 8 + 1) + m_steps * 7919) % (size + 1);
-            for (const std::size_t pos : {std::min(d, size), size - std::min(d, size), edit - std::min(d, edit),
-                     std::min(edit + d, size), spread}) {
-                const std::size_t from = characterStartNear(m_model, pos - std::min<std::size_t>(pos, 4));
-                checkCharacterAt(characterStarts(m_model, from, pos), pos);
-            }
+            checkNear(edit - std::min(d, edit));
+            checkNear(std::min(edit + d, size));
+        }
+        for (std::size_t d = 0; d < 2; ++d) {
+            checkNear(std::min(d, size));
+            checkNear(size - std::min(d, size));
+            checkNear((d * (size / 2 + 1) + m_steps * 7919) % (size + 1));
         }
     }
 
