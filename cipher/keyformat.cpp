@@ -1,9 +1,11 @@
 #include "keyformat.h"
 
 #include "cipher.h"
+#include "grouptext.h"
 #include "textconv/boxtext.h"
 #include "textconv/primitives.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -15,8 +17,6 @@
 
 namespace morvalen {
 namespace {
-
-constexpr std::size_t kMaskChars = 5; // ",dddd"
 
 // The text of every mask value, padded to eight bytes so that writing one is a single 8-byte
 // store; the three bytes past the mask are overwritten by whatever follows.
@@ -31,7 +31,6 @@ constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
 #if defined(__SSE2__)
 // A fresh key's group, 13 masks and the '|', is matched whole in five 16-byte blocks: the bytes
 // that must be ',' or '|' exactly, and the digits, which may differ in their lowest bit only.
-constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
 constexpr std::size_t kUsualGroupSpan = 80; // bytes read, the group and what follows
 struct UsualGroupPattern
 {
@@ -86,43 +85,101 @@ std::string position(std::size_t offset)
     return "position " + integerText(static_cast<std::int64_t>(offset + 1));
 }
 
+
+// Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
+// as appending group by group costs more than making the groups.
+class KeyText
+{
+public:
+    explicit KeyText(std::string& out)
+        : m_out(out)
+    {
+    }
+
+    void usual(std::span<const PackedGroup> groups)
+    {
+        while (!groups.empty()) {
+            if (m_end + kUsualGroupChars + kGroupTextSlack > m_text.size()) {
+                flush();
+            }
+            const std::size_t count
+                = std::min(groups.size(), (m_text.size() - kGroupTextSlack - m_end) / kUsualGroupChars);
+            writeUsualGroups(groups.first(count), m_text.data() + m_end);
+            m_end += count * kUsualGroupChars;
+            groups = groups.subspan(count);
+        }
+    }
+
+    void masks(MaskGroup masks)
+    {
+        for (const std::uint8_t mask : masks) {
+            if (m_end + kMaskTexts[mask].size() > m_text.size()) {
+                flush();
+            }
+            std::memcpy(m_text.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+            m_end += kMaskChars;
+        }
+    }
+
+    // A group of 13 masks and more: the usual text without its '|', then the rest.
+    void longer(PackedGroup first, MaskGroup more)
+    {
+        usual(std::span(&first, 1));
+        --m_end;
+        masks(more);
+        close();
+    }
+
+    void close()
+    {
+        if (m_end == m_text.size()) {
+            flush();
+        }
+        m_text[m_end++] = '|';
+    }
+
+    void flush()
+    {
+        m_out.append(m_text.data(), m_end);
+        m_end = 0;
+    }
+
+private:
+    std::string& m_out;
+    std::array<char, 64 * kUsualGroupChars + kGroupTextSlack> m_text;
+    std::size_t m_end = 0;
+};
+
 } // namespace
+
+void KeyWriter::groups(const MaskBatch& batch)
+{
+    KeyText text(m_out);
+    std::size_t next = 0;
+    std::size_t extra = 0;
+    for (const auto& [index, count] : batch.longer) {
+        text.usual(batch.groups.subspan(next, index - next));
+        text.longer(batch.groups[index], batch.extraMasks.subspan(extra, count));
+        next = index + 1;
+        extra += count;
+    }
+    text.usual(batch.groups.subspan(next));
+    text.flush();
+}
+
+void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
+{
+    KeyText text(m_out);
+    text.usual(groups);
+    text.flush();
+}
 
 void KeyWriter::group(MaskGroup masks)
 {
-    // Gathered here and appended in pieces of up to a hundred bytes rather than mask by mask.
-    std::array<char, 128> text;
-    std::size_t end = 0;
-    for (const std::uint8_t mask : masks) {
-        if (end + kMaskTexts[mask].size() > text.size()) {
-            m_out.append(text.data(), end);
-            end = 0;
-        }
-        std::memcpy(text.data() + end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
-        end += kMaskChars;
-    }
-    text[end++] = '|';
-    m_out.append(text.data(), end);
-}
-
-void KeyWriter::packedGroups(std::span<const std::uint64_t> groups, std::size_t count)
-{
-    std::array<char, 4096> text;
-    const std::size_t groupChars = count * kMaskChars + 1;
-    std::size_t end = 0;
-    for (const std::uint64_t masks : groups) {
-        // Room for the group and the three bytes past the last mask's text.
-        if (end + groupChars + 3 > text.size()) {
-            m_out.append(text.data(), end);
-            end = 0;
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(text.data() + end + i * kMaskChars, kMaskTexts[masks >> (4 * i) & 0xF].data(), 8);
-        }
-        text[end + groupChars - 1] = '|';
-        end += groupChars;
-    }
-    m_out.append(text.data(), end);
+    KeyText text(m_out);
+    text.masks(masks);
+    text.close();
+    text.flush();
 }
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start)

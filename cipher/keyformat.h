@@ -12,17 +12,38 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace morvalen {
 
+// Masks every digit takes; a digit that is zero after them takes more until it is not.
+inline constexpr std::size_t kMasksPerDigit = 13;
+// Characters of one mask in the text: "," and four digits.
+inline constexpr std::size_t kMaskChars = 5;
+// Characters of a group of kMasksPerDigit masks with its closing "|".
+inline constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
+
 // One digit's masks, each 0-15, in the order applied.
 using MaskGroup = std::span<const std::uint8_t>;
+
+// The first kMasksPerDigit masks of a group packed four bits a mask, the first lowest.
+using PackedGroup = std::uint64_t;
+
+// Consecutive groups as encryption hands them on, many at a time: every group's first 13 masks
+// packed, and for the one digit in 16 that was zero after them, the masks it took past those.
+struct MaskBatch
+{
+    std::span<const PackedGroup> groups;
+    // The groups with more masks, in order: their index in groups and how many more they have.
+    std::span<const std::pair<std::size_t, std::size_t>> longer;
+    std::span<const std::uint8_t> extraMasks; // theirs, in order
+};
 
 // Where encryption hands each digit's masks, in digit order.
 class MaskGroupSink
 {
 public:
-    virtual void group(MaskGroup masks) = 0;
+    virtual void groups(const MaskBatch& batch) = 0;
 
 protected:
     ~MaskGroupSink() = default;
@@ -37,10 +58,11 @@ public:
     {
     }
 
-    void group(MaskGroup masks) override;
-    // The same for groups of count masks each, at most 16, packed four bits a mask, the first
-    // lowest. Many groups at once, as appending them one by one costs more than making them.
-    void packedGroups(std::span<const std::uint64_t> groups, std::size_t count);
+    void groups(const MaskBatch& batch) override;
+    // Groups of exactly 13 masks, made whole (see grouptext.h).
+    void usualGroups(std::span<const PackedGroup> groups);
+    // Any group, written mask by mask: the plain path.
+    void group(MaskGroup masks);
 
 private:
     std::string& m_out;
