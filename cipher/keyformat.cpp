@@ -85,7 +85,6 @@ std::string position(std::size_t offset)
     return "position " + integerText(static_cast<std::int64_t>(offset + 1));
 }
 
-
 // Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
 // as appending group by group costs more than making the groups.
 class KeyText

@@ -1,6 +1,5 @@
 #include "masklog.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cstring>

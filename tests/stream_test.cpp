@@ -127,6 +127,9 @@ TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
 TEST(HexReader, AnyPiecesGiveTheDigitsAndPlacesOfTheWholeText)
 {
     EXPECT_EQ(readHex("0a Bc\n12\t34 "), "0ABC1234");
+    // Runs of 16 digits and more are read a block at a time; any case, any offset.
+    const std::string run = "0123456789abcdefABCDEF9876543210aBcDeF";
+    EXPECT_EQ(readHex(run + " " + run.substr(4) + "\n"), testing::upper(run + run.substr(4)));
     const std::string odd = "3 hex digits is an odd count; each byte takes two.";
     const std::string x = "Hex to encrypt: 'x' at position ";
     for (const auto& [text, start, expected] : std::vector<std::tuple<std::string, TextPlace, std::string>> {
@@ -150,11 +153,11 @@ struct Tee final : MaskGroupSink
     MaskLog log;
     std::size_t longGroups = 0;
 
-    void group(MaskGroup masks) override
+    void groups(const MaskBatch& batch) override
     {
-        writer.group(masks);
-        log.group(masks);
-        longGroups += masks.size() > kMasksPerDigit;
+        writer.groups(batch);
+        log.groups(batch);
+        longGroups += batch.longer.size();
     }
 };
 
