@@ -64,6 +64,25 @@ std::string readHex(std::string_view text, TextPlace start = {})
     });
 }
 
+std::string readOneStream(std::string_view text)
+{
+    return readEveryWay(text, [&](const Pieces& pieces) {
+        std::string digits(text.size(), '\0');
+        std::size_t count = 0;
+        OneStreamReader reader;
+        for (std::string_view piece : pieces) {
+            if (!reader.inKey()) {
+                count += reader.readHex(piece, digits.data() + count);
+            }
+            if (!piece.empty()) {
+                reader.readKey(std::span(digits).first(count), piece);
+            }
+        }
+        reader.finish(std::span(digits).first(count));
+        return digits.substr(0, count);
+    });
+}
+
 // text with lineBreak after every width bytes.
 std::string wrap(std::string_view text, std::size_t width, std::string_view lineBreak)
 {
@@ -121,6 +140,26 @@ TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
              // Found on the next line, placed where the mask begins.
              {",0000,010\n|", afterHex, "the mask at position 19 has " + threeDigits + "18+4 2:11"}}) {
         EXPECT_EQ(readKey(key, "12", start), "Encrypting bits: " + expected) << key;
+    }
+}
+
+TEST(OneStreamReader, TheKeyBeginsAtTheFirstCommaOrBarAndPlacesCountOn)
+{
+    std::string hex = "0a1B";
+    const EncryptResult encrypted = encrypthexbytes(hex);
+    const std::string odd = "3 hex digits is an odd count; each byte takes two.";
+    const std::string mask
+        = "the mask at position 7 has 2 digits; a mask has 4. / this mask has 2 digits; a mask has 4.";
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>> {
+             {encrypted.encryptedHex + "\n" + encrypted.encryptingBits + "\n", "0A1B"},
+             {" a5\n|\n,0101,1111,1111|", "A0"}, {"", ""}, {" \n ", ""},
+             {"A5",
+                 "Encrypting bits: 0 mask groups for 2 hex digits; each digit needs its own group. / 0 mask groups "
+                 "for 2 hex digits; each digit needs its own group. @18446744073709551615+0 uncited"},
+             {"A5F|", "Hex encrypted: " + odd + " / " + odd + " @2+1 uncited"},
+             {"A5 x|", "Hex encrypted: 'x' at position 4 is not a hex digit. / 'x' is not a hex digit. @3+1 1:4"},
+             {"A5\n||\n,01|", "Encrypting bits: " + mask + " @6+3 3:1"}}) {
+        EXPECT_EQ(readOneStream(text), expected) << text;
     }
 }
 
