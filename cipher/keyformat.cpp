@@ -80,11 +80,6 @@ std::optional<std::uint8_t> usualGroupXor(const char* text)
 }
 #endif
 
-std::string position(std::size_t offset)
-{
-    return "position " + integerText(static_cast<std::int64_t>(offset + 1));
-}
-
 // Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
 // as appending group by group costs more than making the groups.
 class KeyText
@@ -183,9 +178,7 @@ void KeyWriter::group(MaskGroup masks)
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start)
     : m_digits(digits)
-    , m_offset(start.offset)
-    , m_line(start.line)
-    , m_lineStart(start.offset - (start.column - 1))
+    , m_place(start)
 {
 }
 
@@ -201,7 +194,7 @@ void KeyReader::read(std::string_view piece)
          i = readWholeMasks(piece, i + 1)) {
         readByte(piece, i);
     }
-    m_offset += piece.size();
+    m_place.skip(piece.size());
 }
 
 // The common case: whole groups of the usual size read at once, and otherwise whole masks, each
@@ -240,7 +233,7 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
         if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) == 0 && (next == ',' || next == '|')) {
             if (!m_inGroup) {
                 m_inGroup = true;
-                m_groupPlace = placeOf(m_offset + i);
+                m_groupPlace = m_place.placeOf(m_place.offset() + i);
             }
             // Gathers the low bits of bytes 1 to 4 into bits 27 to 24, first digit highest.
             const std::uint64_t bits = (word >> 8) & 0x01010101ULL;
@@ -254,7 +247,7 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
         }
     }
     if (i != start) {
-        m_significantEnd = m_offset + i;
+        m_significantEnd = m_place.offset() + i;
     }
     return i;
 }
@@ -262,19 +255,18 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
 void KeyReader::readByte(std::string_view piece, std::size_t i)
 {
     const char c = piece[i];
-    const std::size_t offset = m_offset + i;
+    const std::size_t offset = m_place.offset() + i;
     if (isBlank(c)) {
         if (c == '\n') {
-            ++m_line;
-            m_lineStart = offset + 1;
+            m_place.lineBreakAt(offset);
         }
         return;
     }
     if (!m_inGroup) {
         m_inGroup = true;
-        m_groupPlace = placeOf(offset);
+        m_groupPlace = m_place.placeOf(offset);
         if (c == '0' || c == '1') {
-            fail("the group at " + position(offset) + " does not begin with ','.",
+            fail("the group at " + positionText(offset) + " does not begin with ','.",
                 "this group does not begin with ','.", m_groupPlace, 1);
         }
     }
@@ -287,14 +279,14 @@ void KeyReader::readByte(std::string_view piece, std::size_t i)
     case ',':
         finishMask();
         m_inMask = true;
-        m_maskPlace = placeOf(offset);
+        m_maskPlace = m_place.placeOf(offset);
         break;
     case '|':
         finishMask();
         closeGroup();
         break;
     default:
-        if (m_bad.start(piece.substr(i), placeOf(offset))) {
+        if (m_bad.start(piece.substr(i), m_place.placeOf(offset))) {
             failAtBadCharacter();
         }
         return;
@@ -309,8 +301,8 @@ void KeyReader::finishMask()
     }
     if (m_maskDigits != 4) {
         const std::string digits = counted(m_maskDigits, "digit", "digits") + "; a mask has 4.";
-        fail("the mask at " + position(m_maskPlace.offset) + " has " + digits, "this mask has " + digits, m_maskPlace,
-            m_significantEnd - m_maskPlace.offset);
+        fail("the mask at " + positionText(m_maskPlace.offset) + " has " + digits, "this mask has " + digits,
+            m_maskPlace, m_significantEnd - m_maskPlace.offset);
     }
     m_groupXor ^= m_maskValue;
     m_inMask = false;
@@ -332,7 +324,7 @@ void KeyReader::closeGroup()
 void KeyReader::failAtBadCharacter() const
 {
     const std::string what = m_bad.describe();
-    fail(what + " at " + position(m_bad.place().offset) + " is not 0, 1, ',' or '|'.",
+    fail(what + " at " + positionText(m_bad.place().offset) + " is not 0, 1, ',' or '|'.",
         what + " is not 0, 1, ',' or '|'.", m_bad.place(), m_bad.length());
 }
 
@@ -342,7 +334,7 @@ void KeyReader::finish() const
         failAtBadCharacter();
     }
     if (m_inGroup) {
-        fail("the text from " + position(m_groupPlace.offset) + " is not closed by '|'.",
+        fail("the text from " + positionText(m_groupPlace.offset) + " is not closed by '|'.",
             "this group is not closed by '|'.", m_groupPlace, m_significantEnd - m_groupPlace.offset);
     }
     if (m_groupCount != m_digits.size()) {

@@ -89,15 +89,12 @@ private:
     void readByte(std::string_view piece, std::size_t i);
     void finishMask();
     void closeGroup();
-    TextPlace placeOf(std::size_t offset) const { return {offset, m_line, offset - m_lineStart + 1}; }
     [[noreturn]] void failAtBadCharacter() const;
     [[noreturn]] void fail(std::string_view message, std::string detail, TextPlace place = {Error::kNoPlace, 0, 0},
         std::size_t length = 0) const;
 
     std::span<char> m_digits;
-    std::size_t m_offset; // of the piece being read
-    std::size_t m_line;
-    std::size_t m_lineStart; // offset of the first byte of the current line
+    PlaceCounter m_place; // its offset is that of the piece being read
     std::size_t m_significantEnd = 0; // just past the last byte read that is not blank
     std::size_t m_groupCount = 0;
     bool m_inGroup = false;

@@ -115,9 +115,7 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
 
 HexReader::HexReader(ErrorInput input, TextPlace start)
     : m_input(input)
-    , m_offset(start.offset)
-    , m_line(start.line)
-    , m_lineStart(start.offset - (start.column - 1))
+    , m_place(start)
 {
 }
 
@@ -164,7 +162,7 @@ std::size_t HexReader::read(std::string_view piece, char* out)
         for (const std::size_t stop = std::min(piece.size(), i + 16); i < stop; ++i) {
             const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(piece[i])];
             if (value == detail::kOtherClass) {
-                advance(piece.substr(0, i));
+                m_place.advance(piece.substr(0, i));
                 if (m_bad.start(piece.substr(i), place())) {
                     failAtBadCharacter();
                 }
@@ -180,14 +178,14 @@ std::size_t HexReader::read(std::string_view piece, char* out)
         while (isBlank(piece[last])) {
             --last;
         }
-        m_lastDigit = m_offset + last;
+        m_lastDigit = m_place.offset() + last;
     }
     m_digits += count;
-    advance(piece);
+    m_place.advance(piece);
     return count;
 }
 
-void HexReader::advance(std::string_view consumed)
+void PlaceCounter::advance(std::string_view consumed)
 {
     const std::size_t lastBreak = consumed.rfind('\n');
     if (lastBreak != std::string_view::npos) {
@@ -197,12 +195,15 @@ void HexReader::advance(std::string_view consumed)
     m_offset += consumed.size();
 }
 
+std::string positionText(std::size_t offset)
+{
+    return "position " + integerText(static_cast<std::int64_t>(offset + 1));
+}
+
 void HexReader::failAtBadCharacter() const
 {
     const std::string what = m_bad.describe();
-    throw Error::invalidInput(m_input,
-        what + " at position " + integerText(static_cast<std::int64_t>(m_bad.place().offset + 1))
-            + " is not a hex digit.",
+    throw Error::invalidInput(m_input, what + " at " + positionText(m_bad.place().offset) + " is not a hex digit.",
         what + " is not a hex digit.", m_bad.place(), m_bad.length());
 }
 
