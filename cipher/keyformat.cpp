@@ -3,7 +3,6 @@
 #include "cipher.h"
 #include "grouptext.h"
 #include "textconv/boxtext.h"
-#include "textconv/primitives.h"
 
 #include <algorithm>
 #include <array>
