@@ -218,9 +218,9 @@ TEST(MaskLog, ReplaysAcrossBlocksTheGroupsTheKeyWasWrittenFrom)
              {1, 1}, {7, 7}, {0, 0}, {1000, 1000}, {SIZE_MAX, plain.size() - 1008}, {5, 0}}) {
         EXPECT_EQ(tee.log.replay(replayWriter, count), handed) << count;
     }
-    EXPECT_TRUE(replayed == tee.text);
+    EXPECT_EQ(testing::firstDifference(replayed, tee.text), "");
     // And it is the key the digits, encrypted in pieces, were encrypted with.
-    EXPECT_TRUE(decrypthexbytes(digits, replayed) == plain);
+    EXPECT_EQ(testing::firstDifference(decrypthexbytes(digits, replayed), plain), "");
 }
 
 } // namespace
