@@ -211,14 +211,24 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
     const std::size_t start = i;
     for (;;) {
 #if defined(__SSE2__)
-        while (!m_inGroup && i + kUsualGroupSpan <= piece.size()) {
-            const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
-            if (!masks) {
-                break;
+        if (!m_inGroup) {
+            // In locals: the digits are chars, so every store to them could change a member.
+            char* const digits = m_digits.data();
+            const std::size_t digitCount = m_digits.size();
+            std::size_t groups = m_groupCount;
+            while (i + kUsualGroupSpan <= piece.size()) {
+                const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
+                if (!masks) {
+                    break;
+                }
+                // Groups past the digit count only need counting, for the message.
+                if (groups < digitCount) {
+                    digits[groups] = kHexDigits[hexValue(digits[groups]) ^ *masks];
+                }
+                ++groups;
+                i += kUsualGroupChars;
             }
-            m_groupXor = *masks;
-            closeGroup();
-            i += kUsualGroupChars;
+            m_groupCount = groups;
         }
 #endif
         if (i + 8 > piece.size()) {
