@@ -74,11 +74,11 @@ void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
         // Digits whose masks all stand in the buffer, up to one that is zero after them. Kept in
         // locals: the digits are chars, so every store to them could change a member.
         const std::size_t start = d;
-        const std::size_t last = std::min(digits.size(), d + groups.size() - count);
-        const std::size_t bufferEnd = m_end;
+        const std::size_t last
+            = std::min({digits.size(), d + groups.size() - count, d + (m_end - m_next) / kMasksPerDigit});
         std::size_t next = m_next;
         unsigned nibble = 1;
-        while (d < last && bufferEnd - next >= kMasksPerDigit) {
+        while (d < last) {
             const PackedGroup masks = packedAt(m_bytes.data(), next);
             next += kMasksPerDigit;
             groups[count++] = masks;
@@ -141,6 +141,7 @@ void Encryptor::refill(std::size_t certain)
     for (std::size_t i = 0; i < bytes; ++i) {
         m_bytes[i] = static_cast<std::uint8_t>(m_bytes[i] >> 4 | m_bytes[i] << 4);
     }
+    std::memset(m_bytes.data() + bytes, 0, 8);
     m_next = 0;
     m_end = 2 * bytes;
 }
