@@ -50,7 +50,7 @@ protected:
     ~MaskGroupSink() = default;
 };
 
-// Appends each group to out as text; the caller may take text out of out between groups.
+// Appends each group to out as text; the caller may take text out of out between batches.
 class KeyWriter final : public MaskGroupSink
 {
 public:
