@@ -23,10 +23,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvalen {
 
-inline constexpr int kMasksPerDigit = 13;
 inline constexpr std::string_view kPlainBox = boxName(ErrorInput::PlainHex);
 inline constexpr std::string_view kEncryptedBox = boxName(ErrorInput::EncryptedHex);
 inline constexpr std::string_view kBitsBox = boxName(ErrorInput::EncryptingBits);
@@ -51,17 +51,28 @@ public:
     void encrypt(std::span<char> digits, MaskGroupSink& groups);
 
 private:
-    // Masks come two to a random byte. No more bytes are drawn than the 13 masks per digit still
-    // certain to be needed, so a scripted source sees only the bytes encryption consumes.
-    std::uint8_t nextMask(bool extra);
-    void refill();
+    // Masks come two to a random byte, the first in its high bits. No more bytes are drawn than
+    // the 13 masks per digit still certain to be needed, so a scripted source sees only the bytes
+    // encryption consumes.
+    static constexpr std::size_t kRandomBytes = 16384;
+
+    // More masks for a digit zero after its 13, until it is not; returns its encrypted value.
+    // certainAfter: the masks the digits after it will take.
+    unsigned extend(std::size_t group, std::size_t certainAfter);
+    // certain: the masks still certain to be needed, this one included unless it is an extra.
+    std::uint8_t nextMask(std::size_t certain);
+    void refill(std::size_t certain);
 
     RandomSource& m_random;
     YieldFn m_onExtraMask;
-    std::size_t m_certain = 0;
-    std::array<std::uint8_t, 4096> m_bytes {};
-    std::array<std::uint8_t, 8192> m_masks {};
-    std::size_t m_next = 0;
+    // The longer groups of the groups not yet handed on, as MaskBatch lists them.
+    std::vector<std::pair<std::size_t, std::size_t>> m_longer;
+    std::vector<std::uint8_t> m_extraMasks;
+    // The random bytes with their two masks swapped, the first now lowest as in a PackedGroup,
+    // and room for an 8-byte read from the last of them, zeroed. Not zeroed whole: encrypting a
+    // short text would cost noticeably more.
+    std::array<std::uint8_t, kRandomBytes + 8> m_bytes;
+    std::size_t m_next = 0; // masks, counted from the buffer's start
     std::size_t m_end = 0;
 };
 

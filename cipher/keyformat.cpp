@@ -1,9 +1,10 @@
 #include "keyformat.h"
 
 #include "cipher.h"
+#include "grouptext.h"
 #include "textconv/boxtext.h"
-#include "textconv/primitives.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -15,8 +16,6 @@
 
 namespace morvalen {
 namespace {
-
-constexpr std::size_t kMaskChars = 5; // ",dddd"
 
 // The text of every mask value, padded to eight bytes so that writing one is a single 8-byte
 // store; the three bytes past the mask are overwritten by whatever follows.
@@ -31,7 +30,6 @@ constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
 #if defined(__SSE2__)
 // A fresh key's group, 13 masks and the '|', is matched whole in five 16-byte blocks: the bytes
 // that must be ',' or '|' exactly, and the digits, which may differ in their lowest bit only.
-constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
 constexpr std::size_t kUsualGroupSpan = 80; // bytes read, the group and what follows
 struct UsualGroupPattern
 {
@@ -81,55 +79,105 @@ std::optional<std::uint8_t> usualGroupXor(const char* text)
 }
 #endif
 
-std::string position(std::size_t offset)
+// Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
+// as appending group by group costs more than making the groups.
+class KeyText
 {
-    return "position " + integerText(static_cast<std::int64_t>(offset + 1));
-}
+public:
+    explicit KeyText(std::string& out)
+        : m_out(out)
+    {
+    }
+
+    void usual(std::span<const PackedGroup> groups)
+    {
+        while (!groups.empty()) {
+            if (m_end + kUsualGroupChars + kGroupTextSlack > m_text.size()) {
+                flush();
+            }
+            const std::size_t count
+                = std::min(groups.size(), (m_text.size() - kGroupTextSlack - m_end) / kUsualGroupChars);
+            writeUsualGroups(groups.first(count), m_text.data() + m_end);
+            m_end += count * kUsualGroupChars;
+            groups = groups.subspan(count);
+        }
+    }
+
+    void masks(MaskGroup masks)
+    {
+        for (const std::uint8_t mask : masks) {
+            if (m_end + kMaskTexts[mask].size() > m_text.size()) {
+                flush();
+            }
+            std::memcpy(m_text.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+            m_end += kMaskChars;
+        }
+    }
+
+    // A group of 13 masks and more: the usual text without its '|', then the rest.
+    void longer(PackedGroup first, MaskGroup more)
+    {
+        usual(std::span(&first, 1));
+        --m_end;
+        masks(more);
+        close();
+    }
+
+    void close()
+    {
+        if (m_end == m_text.size()) {
+            flush();
+        }
+        m_text[m_end++] = '|';
+    }
+
+    void flush()
+    {
+        m_out.append(m_text.data(), m_end);
+        m_end = 0;
+    }
+
+private:
+    std::string& m_out;
+    std::array<char, 64 * kUsualGroupChars + kGroupTextSlack> m_text;
+    std::size_t m_end = 0;
+};
 
 } // namespace
 
-void KeyWriter::group(MaskGroup masks)
+void KeyWriter::groups(const MaskBatch& batch)
 {
-    // Gathered here and appended in pieces of up to a hundred bytes rather than mask by mask.
-    std::array<char, 128> text;
-    std::size_t end = 0;
-    for (const std::uint8_t mask : masks) {
-        if (end + kMaskTexts[mask].size() > text.size()) {
-            m_out.append(text.data(), end);
-            end = 0;
-        }
-        std::memcpy(text.data() + end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
-        end += kMaskChars;
+    KeyText text(m_out);
+    std::size_t next = 0;
+    std::size_t extra = 0;
+    for (const auto& [index, count] : batch.longer) {
+        text.usual(batch.groups.subspan(next, index - next));
+        text.longer(batch.groups[index], batch.extraMasks.subspan(extra, count));
+        next = index + 1;
+        extra += count;
     }
-    text[end++] = '|';
-    m_out.append(text.data(), end);
+    text.usual(batch.groups.subspan(next));
+    text.flush();
 }
 
-void KeyWriter::packedGroups(std::span<const std::uint64_t> groups, std::size_t count)
+void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
 {
-    std::array<char, 4096> text;
-    const std::size_t groupChars = count * kMaskChars + 1;
-    std::size_t end = 0;
-    for (const std::uint64_t masks : groups) {
-        // Room for the group and the three bytes past the last mask's text.
-        if (end + groupChars + 3 > text.size()) {
-            m_out.append(text.data(), end);
-            end = 0;
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(text.data() + end + i * kMaskChars, kMaskTexts[masks >> (4 * i) & 0xF].data(), 8);
-        }
-        text[end + groupChars - 1] = '|';
-        end += groupChars;
-    }
-    m_out.append(text.data(), end);
+    KeyText text(m_out);
+    text.usual(groups);
+    text.flush();
+}
+
+void KeyWriter::group(MaskGroup masks)
+{
+    KeyText text(m_out);
+    text.masks(masks);
+    text.close();
+    text.flush();
 }
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start)
     : m_digits(digits)
-    , m_offset(start.offset)
-    , m_line(start.line)
-    , m_lineStart(start.offset - (start.column - 1))
+    , m_place(start)
 {
 }
 
@@ -145,7 +193,7 @@ void KeyReader::read(std::string_view piece)
          i = readWholeMasks(piece, i + 1)) {
         readByte(piece, i);
     }
-    m_offset += piece.size();
+    m_place.skip(piece.size());
 }
 
 // The common case: whole groups of the usual size read at once, and otherwise whole masks, each
@@ -163,14 +211,24 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
     const std::size_t start = i;
     for (;;) {
 #if defined(__SSE2__)
-        while (!m_inGroup && i + kUsualGroupSpan <= piece.size()) {
-            const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
-            if (!masks) {
-                break;
+        if (!m_inGroup) {
+            // In locals: the digits are chars, so every store to them could change a member.
+            char* const digits = m_digits.data();
+            const std::size_t digitCount = m_digits.size();
+            std::size_t groups = m_groupCount;
+            while (i + kUsualGroupSpan <= piece.size()) {
+                const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
+                if (!masks) {
+                    break;
+                }
+                // Groups past the digit count only need counting, for the message.
+                if (groups < digitCount) {
+                    digits[groups] = kHexDigits[hexValue(digits[groups]) ^ *masks];
+                }
+                ++groups;
+                i += kUsualGroupChars;
             }
-            m_groupXor = *masks;
-            closeGroup();
-            i += kUsualGroupChars;
+            m_groupCount = groups;
         }
 #endif
         if (i + 8 > piece.size()) {
@@ -184,7 +242,7 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
         if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) == 0 && (next == ',' || next == '|')) {
             if (!m_inGroup) {
                 m_inGroup = true;
-                m_groupPlace = placeOf(m_offset + i);
+                m_groupPlace = m_place.placeOf(m_place.offset() + i);
             }
             // Gathers the low bits of bytes 1 to 4 into bits 27 to 24, first digit highest.
             const std::uint64_t bits = (word >> 8) & 0x01010101ULL;
@@ -198,7 +256,7 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
         }
     }
     if (i != start) {
-        m_significantEnd = m_offset + i;
+        m_significantEnd = m_place.offset() + i;
     }
     return i;
 }
@@ -206,19 +264,18 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
 void KeyReader::readByte(std::string_view piece, std::size_t i)
 {
     const char c = piece[i];
-    const std::size_t offset = m_offset + i;
+    const std::size_t offset = m_place.offset() + i;
     if (isBlank(c)) {
         if (c == '\n') {
-            ++m_line;
-            m_lineStart = offset + 1;
+            m_place.lineBreakAt(offset);
         }
         return;
     }
     if (!m_inGroup) {
         m_inGroup = true;
-        m_groupPlace = placeOf(offset);
+        m_groupPlace = m_place.placeOf(offset);
         if (c == '0' || c == '1') {
-            fail("the group at " + position(offset) + " does not begin with ','.",
+            fail("the group at " + positionText(offset) + " does not begin with ','.",
                 "this group does not begin with ','.", m_groupPlace, 1);
         }
     }
@@ -231,14 +288,14 @@ void KeyReader::readByte(std::string_view piece, std::size_t i)
     case ',':
         finishMask();
         m_inMask = true;
-        m_maskPlace = placeOf(offset);
+        m_maskPlace = m_place.placeOf(offset);
         break;
     case '|':
         finishMask();
         closeGroup();
         break;
     default:
-        if (m_bad.start(piece.substr(i), placeOf(offset))) {
+        if (m_bad.start(piece.substr(i), m_place.placeOf(offset))) {
             failAtBadCharacter();
         }
         return;
@@ -253,8 +310,8 @@ void KeyReader::finishMask()
     }
     if (m_maskDigits != 4) {
         const std::string digits = counted(m_maskDigits, "digit", "digits") + "; a mask has 4.";
-        fail("the mask at " + position(m_maskPlace.offset) + " has " + digits, "this mask has " + digits, m_maskPlace,
-            m_significantEnd - m_maskPlace.offset);
+        fail("the mask at " + positionText(m_maskPlace.offset) + " has " + digits, "this mask has " + digits,
+            m_maskPlace, m_significantEnd - m_maskPlace.offset);
     }
     m_groupXor ^= m_maskValue;
     m_inMask = false;
@@ -276,7 +333,7 @@ void KeyReader::closeGroup()
 void KeyReader::failAtBadCharacter() const
 {
     const std::string what = m_bad.describe();
-    fail(what + " at " + position(m_bad.place().offset) + " is not 0, 1, ',' or '|'.",
+    fail(what + " at " + positionText(m_bad.place().offset) + " is not 0, 1, ',' or '|'.",
         what + " is not 0, 1, ',' or '|'.", m_bad.place(), m_bad.length());
 }
 
@@ -286,7 +343,7 @@ void KeyReader::finish() const
         failAtBadCharacter();
     }
     if (m_inGroup) {
-        fail("the text from " + position(m_groupPlace.offset) + " is not closed by '|'.",
+        fail("the text from " + positionText(m_groupPlace.offset) + " is not closed by '|'.",
             "this group is not closed by '|'.", m_groupPlace, m_significantEnd - m_groupPlace.offset);
     }
     if (m_groupCount != m_digits.size()) {
@@ -299,6 +356,36 @@ void KeyReader::finish() const
 void KeyReader::fail(std::string_view message, std::string detail, TextPlace place, std::size_t length) const
 {
     throw Error::invalidInput(ErrorInput::EncryptingBits, message, std::move(detail), place, length);
+}
+
+std::size_t OneStreamReader::readHex(std::string_view& piece, char* out)
+{
+    // Not find_first_of, which calls memchr on ",|" once for every byte.
+    const auto split = static_cast<std::size_t>(
+        std::find_if(piece.begin(), piece.end(), [](char c) { return c == ',' || c == '|'; }) - piece.begin());
+    const std::size_t count = m_hex.read(piece.substr(0, split), out);
+    piece.remove_prefix(split);
+    if (!piece.empty()) {
+        m_hex.finish();
+    }
+    return count;
+}
+
+void OneStreamReader::readKey(std::span<char> digits, std::string_view piece)
+{
+    if (!m_key) {
+        m_key.emplace(digits, m_hex.place());
+    }
+    m_key->read(piece);
+}
+
+void OneStreamReader::finish(std::span<char> digits)
+{
+    if (!m_key) {
+        m_hex.finish();
+        m_key.emplace(digits, m_hex.place());
+    }
+    m_key->finish();
 }
 
 } // namespace morvalen

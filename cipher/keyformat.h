@@ -9,26 +9,48 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace morvalen {
 
+// Masks every digit takes; a digit that is zero after them takes more until it is not.
+inline constexpr std::size_t kMasksPerDigit = 13;
+// Characters of one mask in the text: "," and four digits.
+inline constexpr std::size_t kMaskChars = 5;
+// Characters of a group of kMasksPerDigit masks with its closing "|".
+inline constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
+
 // One digit's masks, each 0-15, in the order applied.
 using MaskGroup = std::span<const std::uint8_t>;
+
+// The first kMasksPerDigit masks of a group packed four bits a mask, the first lowest.
+using PackedGroup = std::uint64_t;
+
+// Consecutive groups as encryption hands them on, many at a time: every group's first 13 masks
+// packed, and for the one digit in 16 that was zero after them, the masks it took past those.
+struct MaskBatch
+{
+    std::span<const PackedGroup> groups;
+    // The groups with more masks, in order: their index in groups and how many more they have.
+    std::span<const std::pair<std::size_t, std::size_t>> longer;
+    std::span<const std::uint8_t> extraMasks; // theirs, in order
+};
 
 // Where encryption hands each digit's masks, in digit order.
 class MaskGroupSink
 {
 public:
-    virtual void group(MaskGroup masks) = 0;
+    virtual void groups(const MaskBatch& batch) = 0;
 
 protected:
     ~MaskGroupSink() = default;
 };
 
-// Appends each group to out as text; the caller may take text out of out between groups.
+// Appends each group to out as text; the caller may take text out of out between batches.
 class KeyWriter final : public MaskGroupSink
 {
 public:
@@ -37,10 +59,11 @@ public:
     {
     }
 
-    void group(MaskGroup masks) override;
-    // The same for groups of count masks each, at most 16, packed four bits a mask, the first
-    // lowest. Many groups at once, as appending them one by one costs more than making them.
-    void packedGroups(std::span<const std::uint64_t> groups, std::size_t count);
+    void groups(const MaskBatch& batch) override;
+    // Groups of exactly 13 masks, made whole (see grouptext.h).
+    void usualGroups(std::span<const PackedGroup> groups);
+    // Any group, written mask by mask: the plain path.
+    void group(MaskGroup masks);
 
 private:
     std::string& m_out;
@@ -66,15 +89,12 @@ private:
     void readByte(std::string_view piece, std::size_t i);
     void finishMask();
     void closeGroup();
-    TextPlace placeOf(std::size_t offset) const { return {offset, m_line, offset - m_lineStart + 1}; }
     [[noreturn]] void failAtBadCharacter() const;
     [[noreturn]] void fail(std::string_view message, std::string detail, TextPlace place = {Error::kNoPlace, 0, 0},
         std::size_t length = 0) const;
 
     std::span<char> m_digits;
-    std::size_t m_offset; // of the piece being read
-    std::size_t m_line;
-    std::size_t m_lineStart; // offset of the first byte of the current line
+    PlaceCounter m_place; // its offset is that of the piece being read
     std::size_t m_significantEnd = 0; // just past the last byte read that is not blank
     std::size_t m_groupCount = 0;
     bool m_inGroup = false;
@@ -85,6 +105,28 @@ private:
     std::uint8_t m_maskValue = 0;
     std::uint8_t m_groupXor = 0;
     BadCharacter m_bad;
+};
+
+// Encrypted hex and its key in one text, as one stream carries them: the hex is everything before
+// the first ',' or '|', the key the rest, with places counted on from the hex. Takes the text in
+// pieces; the hex's digits go where the caller keeps them, as all of them must be at hand, in one
+// span, when the key begins.
+class OneStreamReader
+{
+public:
+    bool inKey() const { return m_key.has_value(); }
+    // Reads piece up to where the key begins: the digits go to out, which has room for
+    // piece.size(), and their count is returned. piece is left with the start of the key, if it
+    // holds it, and is empty otherwise.
+    std::size_t readHex(std::string_view& piece, char* out);
+    // Reads a piece of the key; digits: every digit of the hex, the same span on every call.
+    void readKey(std::span<char> digits, std::string_view piece);
+    // The end of the text; errors as HexReader's and KeyReader's.
+    void finish(std::span<char> digits);
+
+private:
+    HexReader m_hex {ErrorInput::EncryptedHex};
+    std::optional<KeyReader> m_key;
 };
 
 } // namespace morvalen

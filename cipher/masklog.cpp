@@ -1,7 +1,5 @@
 #include "masklog.h"
 
-#include "cipher.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -20,28 +18,25 @@ MaskLog::~MaskLog()
     }
 }
 
-void MaskLog::group(MaskGroup masks)
+void MaskLog::groups(const MaskBatch& batch)
 {
-    if (m_groups == m_blocks.size() * kBlockRecords) {
-        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
+    for (const auto& [index, count] : batch.longer) {
+        m_unusual.emplace_back(m_groups + index, kMasksPerDigit + count);
     }
-    const std::size_t kept = std::min<std::size_t>(masks.size(), kMasksPerDigit);
-    std::uint64_t record = 0;
-    for (std::size_t i = 0; i < kept; ++i) {
-        record |= std::uint64_t {masks[i]} << (4 * i);
+    m_extraMasks.insert(m_extraMasks.end(), batch.extraMasks.begin(), batch.extraMasks.end());
+    for (const PackedGroup record : batch.groups) {
+        if (m_groups == m_blocks.size() * kBlockRecords) {
+            m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
+        }
+        std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
+        ++m_groups;
     }
-    std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
-    if (masks.size() != kMasksPerDigit) {
-        m_unusual.emplace_back(m_groups, masks.size());
-        m_extraMasks.insert(m_extraMasks.end(), masks.begin() + static_cast<std::ptrdiff_t>(kept), masks.end());
-    }
-    ++m_groups;
 }
 
 std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
 {
     // Groups of the usual size wait here to be written together.
-    std::array<std::uint64_t, 64> usual;
+    std::array<PackedGroup, 64> usual;
     std::size_t waiting = 0;
     std::vector<std::uint8_t> unusual;
     std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
@@ -56,12 +51,12 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
         if (m_nextGroup != nextUnusualGroup) {
             usual[waiting++] = record;
             if (waiting == usual.size()) {
-                key.packedGroups(usual, kMasksPerDigit);
+                key.usualGroups(usual);
                 waiting = 0;
             }
             continue;
         }
-        key.packedGroups(std::span(usual).first(std::exchange(waiting, 0)), kMasksPerDigit);
+        key.usualGroups(std::span(usual).first(std::exchange(waiting, 0)));
         const std::size_t size = m_unusual[m_nextUnusual++].second;
         nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
         unusual.clear();
@@ -74,7 +69,7 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
         }
         key.group(unusual);
     }
-    key.packedGroups(std::span(usual).first(waiting), kMasksPerDigit);
+    key.usualGroups(std::span(usual).first(waiting));
     return handed;
 }
 

@@ -22,7 +22,7 @@ public:
     // The masks are the key: wiped before their memory is given back.
     ~MaskLog();
 
-    void group(MaskGroup masks) override;
+    void groups(const MaskBatch& batch) override;
 
     std::size_t groupCount() const { return m_groups; }
     // Writes the next groups not yet replayed, at most count of them, in the order they came;
@@ -39,7 +39,7 @@ private:
 
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
     std::size_t m_groups = 0;
-    // (group, size) of each group of other than 13 masks, about one in sixteen, and the masks
+    // (group, size) of each group of more than 13 masks, about one in sixteen, and the masks
     // past the 13th of each, in order.
     std::deque<std::pair<std::size_t, std::size_t>> m_unusual;
     std::deque<std::uint8_t> m_extraMasks;

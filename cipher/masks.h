@@ -1,5 +1,6 @@
 // The two mask operations of the original tool, kept with their exact text semantics:
 // drawing a random bit string, and combining a bit string with a mask position by position.
+// Reference semantics, run by no program: the tests compose the original encryption from them.
 #pragma once
 
 #include "random.h"

@@ -13,7 +13,7 @@ public:
     SodiumRandom()
     {
         if (sodium_init() < 0) {
-            throw Error(ErrorKind::OutOfMemory, "The system's random number generator is not available.");
+            throw Error(ErrorKind::RandomUnavailable, "The system's random number generator is not available.");
         }
     }
 

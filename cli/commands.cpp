@@ -129,29 +129,16 @@ void decrypt(const Options& options, const Streams& streams)
         });
     } else {
         naming(in.name(), in.name(), [&] {
-            HexReader hex(ErrorInput::EncryptedHex);
-            std::optional<KeyReader> key;
+            OneStreamReader reader;
             for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
-                if (!key) {
-                    // Not find_first_of, which calls memchr on ",|" once for every byte.
-                    const auto split = static_cast<std::size_t>(std::find_if(piece.begin(), piece.end(), [](char c) {
-                        return c == ',' || c == '|';
-                    }) - piece.begin());
-                    readHex(hex, piece.substr(0, split));
-                    if (split == piece.size()) {
-                        continue;
-                    }
-                    hex.finish();
-                    key.emplace(digits.span(), hex.place());
-                    piece.remove_prefix(split);
+                if (!reader.inKey()) {
+                    digits.append(reader.readHex(piece, digits.room(piece.size())));
                 }
-                key->read(piece);
+                if (!piece.empty()) {
+                    reader.readKey(digits.span(), piece);
+                }
             }
-            if (!key) {
-                hex.finish();
-                key.emplace(digits.span(), hex.place());
-            }
-            key->finish();
+            reader.finish(digits.span());
         });
     }
     out.write(digits.view());

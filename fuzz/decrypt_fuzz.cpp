@@ -2,6 +2,8 @@
 // bits after it. Valid input must give the plain hex the key's masks define; anything else an
 // input error naming the right box. The same texts read in pieces, as the command line reads
 // files, must give the same answer, and every error's line and column must match its offset.
+// The whole input read as one stream, hex and key split where the key begins, must read as its
+// two parts do.
 #include "cipher/cipher.h"
 #include "cipher/keyformat.h"
 #include "fuzz_support.h"
@@ -43,17 +45,31 @@ TextPlace placeIn(std::string_view text, std::size_t offset)
         offset, 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')), offset - lineStart + 1};
 }
 
+// Hands text to read in pieces of 1 to 16 bytes, their sizes drawn from seed.
+void inPieces(std::string_view text, std::uint64_t& seed, auto&& read)
+{
+    for (std::size_t i = 0; i < text.size(); seed = seed * 6364136223846793005u + 1442695040888963407u) {
+        const std::size_t size = 1 + (seed >> 60);
+        read(text.substr(i, size));
+        i += size;
+    }
+}
+
+// Checks that an error's line and column, when it cites them, are those of its offset in text.
+void checkLineAndColumn(const Error& error, std::string_view text)
+{
+    if (error.citesPlace()) {
+        const TextPlace place = placeIn(text, error.offset());
+        check(error.place().line == place.line && error.place().column == place.column,
+            "line or column does not match the offset", error.what());
+    }
+}
+
 // Decrypts with both texts cut into pieces of 1 to 16 bytes; the plain hex, or the error's
 // message, place and line and column.
 std::string decryptInPieces(std::string_view hexText, std::string_view bits, std::uint64_t seed)
 {
-    const auto pieces = [&](std::string_view text, auto&& read) {
-        for (std::size_t i = 0; i < text.size(); seed = seed * 6364136223846793005u + 1442695040888963407u) {
-            const std::size_t size = 1 + (seed >> 60);
-            read(text.substr(i, size));
-            i += size;
-        }
-    };
+    const auto pieces = [&](std::string_view text, auto&& read) { inPieces(text, seed, read); };
     try {
         HexReader hex(ErrorInput::EncryptedHex);
         std::string digits(hexText.size(), '\0');
@@ -66,14 +82,52 @@ std::string decryptInPieces(std::string_view hexText, std::string_view bits, std
         key.finish();
         return digits;
     } catch (const Error& error) {
-        const std::string_view text = error.input() == ErrorInput::EncryptedHex ? hexText : bits;
-        if (error.citesPlace()) {
-            const TextPlace place = placeIn(text, error.offset());
-            check(error.place().line == place.line && error.place().column == place.column,
-                "line or column does not match the offset", error.what());
-        }
+        checkLineAndColumn(error, error.input() == ErrorInput::EncryptedHex ? hexText : bits);
         return answer(error);
     }
+}
+
+// An error as one stream and its two parts compare it: box, what is wrong and where in the whole
+// text; the message's position is that of the part it was read in.
+std::string streamAnswer(const Error& error, std::size_t keyStart)
+{
+    const std::size_t shift = error.input() == ErrorInput::EncryptingBits && error.hasPlace() ? keyStart : 0;
+    return std::string(boxName(error.input())) + ": " + error.detail() + "@"
+        + (error.hasPlace() ? std::to_string(error.offset() + shift) : "-") + "+" + std::to_string(error.length());
+}
+
+// The whole input as one stream, read in pieces, must read as its two parts read apart: the hex
+// before the first ',' or '|' and the key from there.
+void checkOneStream(std::string_view text, std::uint64_t seed)
+{
+    const std::size_t keyStart = std::min(text.find_first_of(",|"), text.size());
+    std::string apart;
+    try {
+        std::string hex(text.substr(0, keyStart));
+        apart = decrypthexbytes(hex, text.substr(keyStart));
+    } catch (const Error& error) {
+        apart = streamAnswer(error, keyStart);
+    }
+    std::string together;
+    try {
+        std::string digits(text.size(), '\0');
+        std::size_t count = 0;
+        OneStreamReader reader;
+        inPieces(text, seed, [&](std::string_view piece) {
+            if (!reader.inKey()) {
+                count += reader.readHex(piece, digits.data() + count);
+            }
+            if (!piece.empty()) {
+                reader.readKey(std::span(digits).first(count), piece);
+            }
+        });
+        reader.finish(std::span(digits).first(count));
+        together = digits.substr(0, count);
+    } catch (const Error& error) {
+        checkLineAndColumn(error, text);
+        together = streamAnswer(error, 0);
+    }
+    check(together == apart, "one stream reads otherwise than its parts apart", together);
 }
 
 } // namespace
@@ -86,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bits = lineEnd == std::string_view::npos ? std::string_view() : input.substr(lineEnd + 1);
     const HexReading hex = readHex(hexText);
     const std::optional<KeyGroups> key = parseKey(bits);
+    checkOneStream(input, hashOf(input) + 1);
 
     std::string argument(hexText);
     std::string whole;

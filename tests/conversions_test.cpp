@@ -51,7 +51,8 @@ TEST(Splitters, CutWhatTheyTakeOffTheCallersText)
         = {{"AABBC", {"AA", "BB", ""}, "C"}, {"A", {""}, "A"}, {"", {""}, ""}};
     for (const auto& [text, pieces, left] : pairs) {
         std::string variable = text;
-        EXPECT_EQ(bytearray(variable), pieces) << text;
+        SCOPED_TRACE("bytearray of \"" + text + "\"");
+        EXPECT_EQ(bytearray(variable), pieces);
         EXPECT_EQ(variable, left);
     }
     std::string piece = "12C"; // the low byte of a longer piece

@@ -47,13 +47,14 @@ TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
     const EncryptResult encrypted = encrypthexbytes(input);
     for (std::size_t gap = 1; gap < 12; ++gap) {
         std::string bits;
+        SCOPED_TRACE("a blank after every " + std::to_string(gap) + " bytes");
         for (std::size_t i = 0; i < encrypted.encryptingBits.size(); ++i) {
             bits += encrypted.encryptingBits[i];
             if (i % gap == gap - 1) {
                 bits += " \n\t"[i % 3];
             }
         }
-        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), "0123456789ABCDEF0123456789ABCDEF") << gap;
+        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), "0123456789ABCDEF0123456789ABCDEF");
     }
 }
 
@@ -70,6 +71,7 @@ TEST(Decrypt, ErrorsSayWhatAndWhere)
             {"\xFF\xC3\xA9", "byte 0xFF at position 1 is not a hex digit.", "@0:\xFF"},
             {"A\xED\xA0\x80", "byte 0xED at position 2 is not a hex digit.", "@1:\xED"}};
     for (const auto& [text, what, place] : hex) {
+        SCOPED_TRACE("hex " + text);
         EXPECT_EQ(decrypt(text, "||"), "Hex encrypted: " + what + place);
     }
     EXPECT_EQ(decrypt("", "|"), "Encrypting bits: 1 mask group for 0 hex digits; each digit needs its own group.");
@@ -89,7 +91,8 @@ TEST(Decrypt, ErrorsSayWhatAndWhere)
              {g + g + "  ,", "the text from position 135 is not closed by '|'.", "@134:,"},
              {g, "1 mask group for 2 hex digits; each digit needs its own group.", ""},
              {g + g + g, "3 mask groups for 2 hex digits; each digit needs its own group.", ""}}) {
-        EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what + place) << bits;
+        SCOPED_TRACE("key " + bits);
+        EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what + place);
     }
 }
 

@@ -1,4 +1,6 @@
 #include "cipher/cipher.h"
+#include "cipher/grouptext.h"
+#include "cipher/masklog.h"
 #include "cipher/masks.h"
 #include "support/helpers.h"
 #include "support/scripted_random.h"
@@ -7,12 +9,36 @@
 
 #include <bitset>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace morvalen {
 namespace {
 
+using testing::firstDifference;
 using testing::repeat;
 using testing::ScriptedRandom;
+
+// Masks as the scripted source takes them: random, but zero one time in four, so that many
+// digits need extra masks and some need many.
+std::vector<std::uint8_t> zeroHeavyMasks(std::size_t count, std::uint64_t seed)
+{
+    std::mt19937_64 generator(seed);
+    std::vector<std::uint8_t> masks(count);
+    for (std::uint8_t& mask : masks) {
+        const auto value = static_cast<std::uint8_t>(generator() % 20);
+        mask = value < 5 ? 0 : value % 16;
+    }
+    return masks;
+}
+
+std::string groupText(const std::vector<std::uint8_t>& masks)
+{
+    std::string text;
+    for (const std::uint8_t mask : masks) {
+        text += "," + std::bitset<4>(mask).to_string();
+    }
+    return text + "|";
+}
 
 // The original tool's encryption, composed of the text-level operations, fed the same masks.
 EncryptResult referenceEncrypt(std::string hex, const std::vector<std::uint8_t>& script, std::uint8_t filler)
@@ -46,14 +72,97 @@ TEST(Encrypt, MatchesTheTextLevelComposition)
     for (std::size_t i = 0; i < script.size(); ++i) {
         script[i] = static_cast<std::uint8_t>((i * 7 + i / 16) % 16); // every mask, zeros included
     }
-    for (const std::string plain : {"AAAA", "00ff10", "0123456789abcdefFEDCBA9876543210", "0000000000"}) {
-        ScriptedRandom random(script, 0x9);
+    // 3,000 digits cross the end of the encryptor's buffer of 32,768 masks, inside a digit.
+    const std::string long3000 = repeat("0123456789abcdefFEDCBA9876543210", 93) + "0A0B0C0D0E0F0011";
+    const std::vector<std::uint8_t> zeroHeavy = zeroHeavyMasks(50'000, 16);
+    for (const auto& [plain, masks] :
+        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> {{"AAAA", script}, {"00ff10", script},
+            {"0123456789abcdefFEDCBA9876543210", script}, {"0000000000", script}, {long3000, zeroHeavy}}) {
+        SCOPED_TRACE(plain.substr(0, 40));
+        ScriptedRandom random(masks, 0x9);
         std::string input = plain;
         const EncryptResult fast = encrypthexbytes(input, random);
-        const EncryptResult reference = referenceEncrypt(plain, script, 0x9);
-        EXPECT_EQ(
-            fast.encryptedHex + "/" + fast.encryptingBits, reference.encryptedHex + "/" + reference.encryptingBits);
+        const EncryptResult reference = referenceEncrypt(plain, masks, 0x9);
+        EXPECT_EQ(fast.encryptedHex, reference.encryptedHex);
+        EXPECT_EQ(firstDifference(fast.encryptingBits, reference.encryptingBits), "");
         EXPECT_EQ(input, "");
+    }
+}
+
+// Groups of 13 masks are written whole, with AVX2 where the processor has it; both paths and the
+// plain writer must give every byte as the masks' text.
+TEST(KeyText, VectorAndPlainPathsWriteEveryGroupAsItsMasks)
+{
+    std::mt19937_64 generator(13);
+    std::vector<PackedGroup> groups = {0, (PackedGroup {1} << 52) - 1, 0x5A5A5A5A5A5A5, 0x0123456789ABC};
+    for (int i = 0; i < 2000; ++i) {
+        groups.push_back(generator() & ((PackedGroup {1} << 52) - 1));
+    }
+    std::string expected;
+    for (const PackedGroup group : groups) {
+        std::vector<std::uint8_t> masks;
+        for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
+            masks.push_back(static_cast<std::uint8_t>(group >> (4 * i) & 0xF));
+        }
+        expected += groupText(masks);
+    }
+    std::vector<GroupTextPath> paths = {GroupTextPath::Plain, GroupTextPath::Fastest};
+    if (hasVectorGroupText()) {
+        paths.push_back(GroupTextPath::Vector);
+    }
+    for (const GroupTextPath path : paths) {
+        SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+        std::string text(groups.size() * kUsualGroupChars + kGroupTextSlack, '?');
+        writeUsualGroups(groups, text.data(), path);
+        EXPECT_EQ(firstDifference(text.substr(0, expected.size()), expected), "");
+    }
+}
+
+// Batches mixing usual and longer groups, one of them longer than the writer's buffer, give the
+// key that writing each group mask by mask gives, and the mask log replays it.
+TEST(KeyText, BatchesWriteWhatGroupByGroupWrites)
+{
+    std::mt19937_64 generator(7);
+    std::vector<std::vector<std::uint8_t>> groups(600);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const std::size_t extra = g == 300 ? 1000 : generator() % 4 == 0 ? 1 + generator() % 40 : 0;
+        for (std::size_t i = 0; i < kMasksPerDigit + extra; ++i) {
+            groups[g].push_back(static_cast<std::uint8_t>(generator() % 16));
+        }
+    }
+    std::string expected;
+    std::string plain;
+    KeyWriter plainWriter(plain);
+    for (const auto& group : groups) {
+        expected += groupText(group);
+        plainWriter.group(group);
+    }
+    std::string batched;
+    KeyWriter writer(batched);
+    MaskLog log;
+    for (std::size_t first = 0; first < groups.size(); first += 64) {
+        std::vector<PackedGroup> packed;
+        std::vector<std::pair<std::size_t, std::size_t>> longer;
+        std::vector<std::uint8_t> extra;
+        for (std::size_t g = first; g < std::min(first + 64, groups.size()); ++g) {
+            packed.push_back(0);
+            for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
+                packed.back() |= PackedGroup {groups[g][i]} << (4 * i);
+            }
+            if (groups[g].size() > kMasksPerDigit) {
+                longer.emplace_back(g - first, groups[g].size() - kMasksPerDigit);
+                extra.insert(extra.end(), groups[g].begin() + kMasksPerDigit, groups[g].end());
+            }
+        }
+        const MaskBatch batch {packed, longer, extra};
+        writer.groups(batch);
+        log.groups(batch);
+    }
+    std::string replayed;
+    KeyWriter replayWriter(replayed);
+    log.replay(replayWriter, groups.size());
+    for (const auto& [name, text] : {std::pair {"plain", &plain}, {"batched", &batched}, {"replayed", &replayed}}) {
+        EXPECT_EQ(firstDifference(*text, expected), "") << name;
     }
 }
 
@@ -69,7 +178,9 @@ TEST(Encrypt, ExtraMasksOnlyWhileTheDigitIsZeroEachFollowedByOneYield)
     const EncryptResult result = encrypthexbytes(input, random, [&] { ++yields; });
     EXPECT_EQ(yields, 3);
     EXPECT_EQ(result.encryptedHex, "34");
-    EXPECT_EQ(result.encryptingBits, repeat(",0000", 12) + ",1010,0000,0000,0011|" + repeat(",0001", 13) + "|");
+    EXPECT_EQ(firstDifference(
+                  result.encryptingBits, repeat(",0000", 12) + ",1010,0000,0000,0011|" + repeat(",0001", 13) + "|"),
+        "");
     EXPECT_EQ(random.masksDrawn(), 29u + 1); // masks come two to a byte; none drawn ahead
 }
 
@@ -78,13 +189,14 @@ TEST(Encrypt, EmptyBlankAndInvalidInputDrawNothingAndConsumeNothing)
     ScriptedRandom random({});
     for (const auto& [text, place] :
         std::vector<std::pair<std::string, std::string>> {{" \n\t", ""}, {"AG", "@1:G"}, {"ABC\n", "@2:C"}}) {
+        SCOPED_TRACE("input \"" + text + "\"");
         std::string input = text;
         try {
             EXPECT_EQ(encrypthexbytes(input, random).encryptingBits, "");
-            EXPECT_EQ(place, "") << text;
+            EXPECT_EQ(place, "");
         } catch (const Error& e) { // messages: Decrypt tests
-            EXPECT_EQ(e.input(), ErrorInput::PlainHex) << text;
-            EXPECT_EQ(testing::placeIn(e, text), place) << text;
+            EXPECT_EQ(e.input(), ErrorInput::PlainHex);
+            EXPECT_EQ(testing::placeIn(e, text), place);
         }
         EXPECT_EQ(input, text);
     }

@@ -64,6 +64,25 @@ std::string readHex(std::string_view text, TextPlace start = {})
     });
 }
 
+std::string readOneStream(std::string_view text)
+{
+    return readEveryWay(text, [&](const Pieces& pieces) {
+        std::string digits(text.size(), '\0');
+        std::size_t count = 0;
+        OneStreamReader reader;
+        for (std::string_view piece : pieces) {
+            if (!reader.inKey()) {
+                count += reader.readHex(piece, digits.data() + count);
+            }
+            if (!piece.empty()) {
+                reader.readKey(std::span(digits).first(count), piece);
+            }
+        }
+        reader.finish(std::span(digits).first(count));
+        return digits.substr(0, count);
+    });
+}
+
 // text with lineBreak after every width bytes.
 std::string wrap(std::string_view text, std::size_t width, std::string_view lineBreak)
 {
@@ -124,9 +143,32 @@ TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
     }
 }
 
+TEST(OneStreamReader, TheKeyBeginsAtTheFirstCommaOrBarAndPlacesCountOn)
+{
+    std::string hex = "0a1B";
+    const EncryptResult encrypted = encrypthexbytes(hex);
+    const std::string odd = "3 hex digits is an odd count; each byte takes two.";
+    const std::string mask
+        = "the mask at position 7 has 2 digits; a mask has 4. / this mask has 2 digits; a mask has 4.";
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>> {
+             {encrypted.encryptedHex + "\n" + encrypted.encryptingBits + "\n", "0A1B"},
+             {" a5\n|\n,0101,1111,1111|", "A0"}, {"", ""}, {" \n ", ""},
+             {"A5",
+                 "Encrypting bits: 0 mask groups for 2 hex digits; each digit needs its own group. / 0 mask groups "
+                 "for 2 hex digits; each digit needs its own group. @18446744073709551615+0 uncited"},
+             {"A5F|", "Hex encrypted: " + odd + " / " + odd + " @2+1 uncited"},
+             {"A5 x|", "Hex encrypted: 'x' at position 4 is not a hex digit. / 'x' is not a hex digit. @3+1 1:4"},
+             {"A5\n||\n,01|", "Encrypting bits: " + mask + " @6+3 3:1"}}) {
+        EXPECT_EQ(readOneStream(text), expected) << text;
+    }
+}
+
 TEST(HexReader, AnyPiecesGiveTheDigitsAndPlacesOfTheWholeText)
 {
     EXPECT_EQ(readHex("0a Bc\n12\t34 "), "0ABC1234");
+    // Runs of 16 digits and more are read a block at a time; any case, any offset.
+    const std::string run = "0123456789abcdefABCDEF9876543210aBcDeF";
+    EXPECT_EQ(readHex(run + " " + run.substr(4) + "\n"), testing::upper(run + run.substr(4)));
     const std::string odd = "3 hex digits is an odd count; each byte takes two.";
     const std::string x = "Hex to encrypt: 'x' at position ";
     for (const auto& [text, start, expected] : std::vector<std::tuple<std::string, TextPlace, std::string>> {
@@ -150,11 +192,11 @@ struct Tee final : MaskGroupSink
     MaskLog log;
     std::size_t longGroups = 0;
 
-    void group(MaskGroup masks) override
+    void groups(const MaskBatch& batch) override
     {
-        writer.group(masks);
-        log.group(masks);
-        longGroups += masks.size() > kMasksPerDigit;
+        writer.groups(batch);
+        log.groups(batch);
+        longGroups += batch.longer.size();
     }
 };
 
@@ -176,9 +218,9 @@ TEST(MaskLog, ReplaysAcrossBlocksTheGroupsTheKeyWasWrittenFrom)
              {1, 1}, {7, 7}, {0, 0}, {1000, 1000}, {SIZE_MAX, plain.size() - 1008}, {5, 0}}) {
         EXPECT_EQ(tee.log.replay(replayWriter, count), handed) << count;
     }
-    EXPECT_TRUE(replayed == tee.text);
+    EXPECT_EQ(testing::firstDifference(replayed, tee.text), "");
     // And it is the key the digits, encrypted in pieces, were encrypted with.
-    EXPECT_TRUE(decrypthexbytes(digits, replayed) == plain);
+    EXPECT_EQ(testing::firstDifference(decrypthexbytes(digits, replayed), plain), "");
 }
 
 } // namespace

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvalen {
 namespace {
 
@@ -55,6 +59,31 @@ std::uint32_t decodeCodePoint(std::string_view sequence)
     return codePoint;
 }
 
+// Copies the 16-byte blocks at the start of piece that hold nothing but hex digits to out, upper
+// case, and returns how many bytes it took: the common case of a long run of digits, without a
+// look-up per byte.
+std::size_t copyDigitBlocks([[maybe_unused]] std::string_view piece, [[maybe_unused]] char* out)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // x - low < count, unsigned, as a signed comparison with the sign bits flipped.
+    const auto within = [](__m128i x, char low, char count) {
+        const __m128i shifted = _mm_xor_si128(_mm_sub_epi8(x, _mm_set1_epi8(low)), _mm_set1_epi8(-128));
+        return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(count - 128)));
+    };
+    for (; i + 16 <= piece.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(piece.data() + i));
+        const __m128i letter = within(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 6);
+        if (_mm_movemask_epi8(_mm_or_si128(within(bytes, '0', 10), letter)) != 0xFFFF) {
+            break;
+        }
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + i), _mm_andnot_si128(_mm_and_si128(letter, _mm_set1_epi8(0x20)), bytes));
+    }
+#endif
+    return i;
+}
+
 } // namespace
 
 std::size_t characterLength(std::string_view text, std::size_t byteOffset)
@@ -86,9 +115,7 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
 
 HexReader::HexReader(ErrorInput input, TextPlace start)
     : m_input(input)
-    , m_offset(start.offset)
-    , m_line(start.line)
-    , m_lineStart(start.offset - (start.column - 1))
+    , m_place(start)
 {
 }
 
@@ -127,32 +154,38 @@ std::size_t HexReader::read(std::string_view piece, char* out)
         return 0;
     }
     std::size_t count = 0;
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(piece[i])];
-        if (value == detail::kOtherClass) {
-            advance(piece.substr(0, i));
-            if (m_bad.start(piece.substr(i), place())) {
-                failAtBadCharacter();
+    for (std::size_t i = 0; i < piece.size();) {
+        const std::size_t digits = copyDigitBlocks(piece.substr(i), out + count);
+        i += digits;
+        count += digits;
+        // Then at least a block's worth byte by byte, past the blank or other byte that ended them.
+        for (const std::size_t stop = std::min(piece.size(), i + 16); i < stop; ++i) {
+            const std::uint8_t value = detail::kCharClasses[static_cast<unsigned char>(piece[i])];
+            if (value == detail::kOtherClass) {
+                m_place.advance(piece.substr(0, i));
+                if (m_bad.start(piece.substr(i), place())) {
+                    failAtBadCharacter();
+                }
+                return count;
             }
-            return count;
+            // Written unconditionally and kept only for digits: no branch on digit or blank.
+            out[count] = kHexDigits[value & 0xF];
+            count += value < 16;
         }
-        // Written unconditionally and kept only for digits: no branch on digit or blank.
-        out[count] = kHexDigits[value & 0xF];
-        count += value < 16;
     }
     if (count > 0) {
         std::size_t last = piece.size() - 1;
         while (isBlank(piece[last])) {
             --last;
         }
-        m_lastDigit = m_offset + last;
+        m_lastDigit = m_place.offset() + last;
     }
     m_digits += count;
-    advance(piece);
+    m_place.advance(piece);
     return count;
 }
 
-void HexReader::advance(std::string_view consumed)
+void PlaceCounter::advance(std::string_view consumed)
 {
     const std::size_t lastBreak = consumed.rfind('\n');
     if (lastBreak != std::string_view::npos) {
@@ -162,12 +195,15 @@ void HexReader::advance(std::string_view consumed)
     m_offset += consumed.size();
 }
 
+std::string positionText(std::size_t offset)
+{
+    return "position " + integerText(static_cast<std::int64_t>(offset + 1));
+}
+
 void HexReader::failAtBadCharacter() const
 {
     const std::string what = m_bad.describe();
-    throw Error::invalidInput(m_input,
-        what + " at position " + integerText(static_cast<std::int64_t>(m_bad.place().offset + 1))
-            + " is not a hex digit.",
+    throw Error::invalidInput(m_input, what + " at " + positionText(m_bad.place().offset) + " is not a hex digit.",
         what + " is not a hex digit.", m_bad.place(), m_bad.length());
 }
 

@@ -79,6 +79,44 @@ private:
     TextPlace m_place;
 };
 
+// Where reading stands in a text that arrives in pieces: the byte offset, line and column of the
+// next byte, and of any byte on the current line. Columns count bytes; the readers stop at the
+// first byte that is not ASCII, so up to any place they report, bytes and characters agree.
+class PlaceCounter
+{
+public:
+    explicit PlaceCounter(TextPlace start = {})
+        : m_offset(start.offset)
+        , m_line(start.line)
+        , m_lineStart(start.offset - (start.column - 1))
+    {
+    }
+
+    std::size_t offset() const { return m_offset; }
+    TextPlace place() const { return placeOf(m_offset); }
+    // offset: of a byte on the current line.
+    TextPlace placeOf(std::size_t offset) const { return {offset, m_line, offset - m_lineStart + 1}; }
+
+    // Moves past consumed, counting its line breaks.
+    void advance(std::string_view consumed);
+    // For a reader that meets line breaks one by one: one at offset, within the bytes it has
+    // still to pass with skip.
+    void lineBreakAt(std::size_t offset)
+    {
+        ++m_line;
+        m_lineStart = offset + 1;
+    }
+    void skip(std::size_t bytes) { m_offset += bytes; }
+
+private:
+    std::size_t m_offset;
+    std::size_t m_line;
+    std::size_t m_lineStart; // offset of the first byte of the current line
+};
+
+// "position 7" for offset 6: how messages name a place, counting from 1.
+std::string positionText(std::size_t offset);
+
 // Reads hex text that may arrive in pieces, as from a file: blanks skipped, digits upper-cased,
 // and the place of every byte kept. The messages it throws count a character's position as its
 // byte offset plus one: it stops at the first byte that is not ASCII, so every byte before a
@@ -96,18 +134,14 @@ public:
     void finish() const;
 
     // The place of the next byte to read.
-    TextPlace place() const { return {m_offset, m_line, m_offset - m_lineStart + 1}; }
+    TextPlace place() const { return m_place.place(); }
     std::size_t digitCount() const { return m_digits; }
 
 private:
-    // Moves past consumed, counting its line breaks.
-    void advance(std::string_view consumed);
     [[noreturn]] void failAtBadCharacter() const;
 
     ErrorInput m_input;
-    std::size_t m_offset;
-    std::size_t m_line;
-    std::size_t m_lineStart; // offset of the first byte of the current line
+    PlaceCounter m_place;
     std::size_t m_digits = 0;
     std::size_t m_lastDigit = Error::kNoPlace;
     BadCharacter m_bad;

@@ -1,3 +1,6 @@
+// Reference semantics, run by no program (see README.md): tests and fuzz targets compose the
+// original tool's encryption from these and hold the cipher to its results.
+//
 // Conversions between hex text, decimal text and bit strings, and the splitters that cut hex
 // text and bit strings into pieces. They keep the lenient reading of the original tool (a
 // character that is not a digit counts as 0); the cipher validates its input before it gets here.

@@ -20,6 +20,7 @@ enum class ErrorKind
     FloatingPoint, // a double computation overflowed or was invalid
     InvalidInput, // hex text or encrypting bits that break their format
     OutOfMemory,
+    RandomUnavailable, // the system's random number generator could not be used
 };
 
 // The text an error is about: one of the tool's boxes, or None for errors not tied to one.

@@ -1,6 +1,8 @@
 // The exact numeric and text semantics the conversions rest on: 32-bit integers reached from
 // doubles by rounding half to even, 16-bit length counters, a floating-point status test, and
 // the strict and lenient ways of reading text as a number. Each raises the Error kind named.
+// Reference semantics, run by no program (see README.md), but for integerText and hexText, which
+// the programs' messages use.
 #pragma once
 
 #include <cstdint>

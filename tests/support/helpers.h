@@ -31,6 +31,23 @@ inline std::string placeIn(const Error& e, std::string_view text)
     return "@" + std::to_string(e.offset()) + ":" + std::string(text.substr(e.offset(), e.length()));
 }
 
+// Empty when the texts are equal; else where they first differ and the text around it in each,
+// as long keys are too long to compare by eye.
+inline std::string firstDifference(std::string_view actual, std::string_view expected)
+{
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    if (at == actual.size() && at == expected.size()) {
+        return "";
+    }
+    const std::size_t from = at < 20 ? 0 : at - 20;
+    return "first difference at byte " + std::to_string(at) + " of " + std::to_string(actual.size()) + " against "
+        + std::to_string(expected.size()) + ": ..." + std::string(actual.substr(from, 40)) + "... against ..."
+        + std::string(expected.substr(from, 40)) + "...";
+}
+
 inline std::string repeat(const std::string& text, int times)
 {
     std::string out;

@@ -1,0 +1,119 @@
+#include "grouptext.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MORVALEN_GROUP_TEXT_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace morvalen {
+namespace {
+
+// The text of every pair of masks, the first in the low four bits as in a PackedGroup, padded to
+// sixteen bytes so that writing one is a single store; the six bytes past the pair are
+// overwritten by what follows.
+constexpr std::array<std::array<char, 16>, 256> kPairTexts = [] {
+    std::array<std::array<char, 16>, 256> texts {};
+    for (std::size_t pair = 0; pair < 256; ++pair) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::size_t mask = pair >> (4 * i) & 0xF;
+            char* text = texts[pair].data() + kMaskChars * i;
+            text[0] = ',';
+            for (std::size_t bit = 0; bit < 4; ++bit) {
+                text[1 + bit] = (mask >> (3 - bit) & 1) != 0 ? '1' : '0';
+            }
+        }
+    }
+    return texts;
+}();
+
+void writePlain(std::span<const PackedGroup> groups, char* out)
+{
+    constexpr std::size_t kPairs = (kMasksPerDigit + 1) / 2;
+    for (const PackedGroup masks : groups) {
+        for (std::size_t pair = 0; pair < kPairs; ++pair) {
+            std::memcpy(out + 2 * kMaskChars * pair, kPairTexts[masks >> (8 * pair) & 0xFF].data(), 16);
+        }
+        out[kUsualGroupChars - 1] = '|';
+        out += kUsualGroupChars;
+    }
+}
+
+#if MORVALEN_GROUP_TEXT_AVX2
+// For each byte of a group's text, in three 32-byte vectors: which byte of the packed group holds
+// its bit, that bit, and the character for a clear bit. Commas and the '|' read no byte (index
+// 0x80 gives zero), so they keep their character.
+struct VectorTables
+{
+    alignas(32) std::array<std::uint8_t, 96> source {};
+    alignas(32) std::array<std::uint8_t, 96> bit {};
+    alignas(32) std::array<std::uint8_t, 96> clear {};
+};
+constexpr VectorTables kVector = [] {
+    VectorTables tables;
+    for (std::size_t p = 0; p < tables.source.size(); ++p) {
+        const std::size_t place = p % kMaskChars;
+        tables.source[p] = 0x80;
+        tables.bit[p] = 1;
+        tables.clear[p] = p + 1 == kUsualGroupChars ? '|' : place == 0 ? ',' : '0';
+        if (place != 0 && p + 1 < kUsualGroupChars) {
+            // The mask's first digit is its highest bit.
+            const std::size_t bitIndex = 4 * (p / kMaskChars) + 4 - place;
+            tables.source[p] = static_cast<std::uint8_t>(bitIndex / 8);
+            tables.bit[p] = static_cast<std::uint8_t>(1u << (bitIndex % 8));
+        }
+    }
+    return tables;
+}();
+
+[[gnu::target("avx2")]] void writeVector(std::span<const PackedGroup> groups, char* out)
+{
+    __m256i source[3];
+    __m256i bit[3];
+    __m256i clear[3];
+    for (std::size_t v = 0; v < 3; ++v) {
+        source[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.source.data() + 32 * v));
+        bit[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.bit.data() + 32 * v));
+        clear[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.clear.data() + 32 * v));
+    }
+    for (const PackedGroup masks : groups) {
+        // The group's eight bytes in every lane, as the byte shuffle works within 16-byte lanes.
+        const __m256i group = _mm256_set1_epi64x(static_cast<long long>(masks));
+        for (std::size_t v = 0; v < 3; ++v) {
+            const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(group, source[v]), bit[v]);
+            // A set bit compares equal, all ones: subtracting that makes '0' a '1'.
+            const __m256i set = _mm256_cmpeq_epi8(bits, bit[v]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * v), _mm256_sub_epi8(clear[v], set));
+        }
+        out += kUsualGroupChars;
+    }
+}
+#endif
+
+} // namespace
+
+bool hasVectorGroupText() noexcept
+{
+#if MORVALEN_GROUP_TEXT_AVX2
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}
+
+void writeUsualGroups(std::span<const PackedGroup> groups, char* out, GroupTextPath path)
+{
+#if MORVALEN_GROUP_TEXT_AVX2
+    if (path == GroupTextPath::Vector || (path == GroupTextPath::Fastest && hasVectorGroupText())) {
+        writeVector(groups, out);
+        return;
+    }
+#endif
+    writePlain(groups, out);
+}
+
+} // namespace morvalen
