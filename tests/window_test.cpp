@@ -175,6 +175,23 @@ TEST(WindowCommands, AMegabyteOfRandomBytesInEveryBoxGivesAMessageAndChangesNoBo
     }
 }
 
+// Clipboard managers keep what they see in a history; the key and the plain hex must not land there.
+TEST(WindowClipboard, CopiesFromTheKeyAndThePlainHexAreMarkedSecretAndTheEncryptedHexIsNot)
+{
+    Window w({"AB", "CD", ",0101|", "EF"});
+    for (const auto& [box, secret] : {std::pair {0, true}, {1, false}, {2, true}, {3, true}}) {
+        SCOPED_TRACE("Text" + std::to_string(box + 1));
+        QGuiApplication::clipboard()->clear();
+        w.box(box)->selectAll();
+        w.box(box)->copy();
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(data->text(), w.text(box));
+        EXPECT_EQ(data->formats().contains("x-kde-passwordManagerHint"), secret);
+        EXPECT_EQ(data->data("x-kde-passwordManagerHint"), secret ? QByteArray("secret") : QByteArray());
+    }
+}
+
 TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
 {
     // 12 masks of 0 and then A leave the first digit zero after its 13 masks: it takes one extra

@@ -115,21 +115,36 @@ void layoutOneLine(QTextLayout& layout)
     layout.endLayout();
 }
 
+// The hint KDE's Klipper and other clipboard managers read to keep a copied password out of
+// their history, as KeePassXC sets it.
+constexpr QLatin1String kPasswordHint("x-kde-passwordManagerHint");
+
 // Hands a range of text to the clipboard without converting it: a 70 MB key is converted only if
 // somebody pastes it.
 class SnapshotMimeData : public QMimeData
 {
 public:
-    explicit SnapshotMimeData(TextSnapshot text)
+    SnapshotMimeData(TextSnapshot text, bool secret)
         : m_text(std::move(text))
+        , m_secret(secret)
     {
     }
 
-    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
+    QStringList formats() const override
+    {
+        QStringList formats {QStringLiteral("text/plain")};
+        if (m_secret) {
+            formats.append(kPasswordHint);
+        }
+        return formats;
+    }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override
     {
+        if (m_secret && mimeType == kPasswordHint) {
+            return QByteArray("secret");
+        }
         if (mimeType != QLatin1String("text/plain")) {
             return {};
         }
@@ -139,6 +154,7 @@ protected:
 
 private:
     TextSnapshot m_text;
+    bool m_secret;
 };
 
 } // namespace
@@ -1131,7 +1147,7 @@ void TextBox::copy() const
 {
     if (hasSelectedText()) {
         QGuiApplication::clipboard()->setMimeData(
-            new SnapshotMimeData(m_text.snapshot(selectionStart(), selectionEnd() - selectionStart())));
+            new SnapshotMimeData(m_text.snapshot(selectionStart(), selectionEnd() - selectionStart()), m_secret));
     }
 }
 
@@ -1159,7 +1175,7 @@ void TextBox::updateSelectionClipboard() const
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (hasSelectedText() && clipboard->supportsSelection()) {
         clipboard->setMimeData(
-            new SnapshotMimeData(m_text.snapshot(selectionStart(), selectionEnd() - selectionStart())),
+            new SnapshotMimeData(m_text.snapshot(selectionStart(), selectionEnd() - selectionStart()), m_secret),
             QClipboard::Selection);
     }
 }

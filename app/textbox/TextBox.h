@@ -34,6 +34,7 @@ class TextBox : public QWidget
     Q_OBJECT
     Q_PROPERTY(bool multiLine READ isMultiLine WRITE setMultiLine)
     Q_PROPERTY(QString text READ text WRITE setText USER true)
+    Q_PROPERTY(bool secret READ isSecret WRITE setSecret)
 
 public:
     explicit TextBox(QWidget* parent = nullptr);
@@ -41,6 +42,10 @@ public:
 
     bool isMultiLine() const noexcept { return m_multiLine; }
     void setMultiLine(bool multiLine);
+    // Text copied from a secret box is marked for clipboard managers, which then keep it out of
+    // their history; the clipboard itself is left alone.
+    bool isSecret() const noexcept { return m_secret; }
+    void setSecret(bool secret) noexcept { m_secret = secret; }
 
     // Setting the text from code puts the caret at the start of a multi-line box and at the end
     // of a one-line box and clears the undo history, as Qt's boxes do.
@@ -190,6 +195,7 @@ private:
     std::unique_ptr<FontRowMeasure> m_measure;
     RowTable m_rows;
     bool m_multiLine = false;
+    bool m_secret = false;
     std::size_t m_caret = 0;
     std::size_t m_anchor = 0;
     std::size_t m_topRow = 0; // multi-line: the first row in view
