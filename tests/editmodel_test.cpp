@@ -208,6 +208,8 @@ TEST(EditModel, EditsLeaveTextAndCaretAsExpected)
         {"undo puts back the selection", "", "t:abcd|s:3,1|x|u", {"abcd", 1, 3}},
         {"nothing to undo keeps all", "keep", "u|r", {"keep", 4, 4}},
         {"select all, Delete", "abc", "a|d", {"", 0, 0}},
+        {"a lead byte typed before stray bytes makes one character: the caret goes past it", "\x82\xAC", "m:0|i:\xE2",
+            {"\xE2\x82\xAC", 3, 3}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -94,8 +94,16 @@ void EditModel::replace(std::size_t from, std::size_t to, std::string text, Edit
         m_observer->textReplaced(from, removed, length);
     }
     Edit edit {from, std::move(removed), std::move(text)};
-    m_caret = m_anchor = from + length;
+    m_caret = m_anchor = characterEnd(from + length);
     m_history.record(std::move(edit), kind, before);
+}
+
+// Malformed bytes can join the bytes beside them into one character: a position just past
+// inserted text then moves to the end of the character that holds it.
+std::size_t EditModel::characterEnd(std::size_t pos) const noexcept
+{
+    const std::size_t start = m_text.characterStart(pos);
+    return start < pos ? m_text.nextCharacter(start) : pos;
 }
 
 void EditModel::removeSelection()
@@ -148,8 +156,8 @@ void EditModel::travel(UndoHistory::Direction direction)
     Change change(*this);
     const Selection after = m_history.travel(direction, [this](Edit& edit) { applyEdit(edit); });
     m_goalColumn.reset();
-    m_caret = m_text.characterStart(std::min(after.caret, m_text.size()));
-    m_anchor = m_text.characterStart(std::min(after.anchor, m_text.size()));
+    m_caret = characterEnd(std::min(after.caret, m_text.size()));
+    m_anchor = characterEnd(std::min(after.anchor, m_text.size()));
 }
 
 void EditModel::undo()

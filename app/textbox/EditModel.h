@@ -104,6 +104,7 @@ public:
 
 private:
     class Change;
+    std::size_t characterEnd(std::size_t pos) const noexcept;
     void applyEdit(Edit& edit);
     void travel(UndoHistory::Direction direction);
 
