@@ -2,6 +2,7 @@
 // needs to know the key, or needs extra masks and the yields that come with them.
 #include "Form1.h"
 #include "support/scripted_random.h"
+#include "support/test_application.h"
 #include "textbox/TextBox.h"
 
 #include <QtTest>
@@ -220,6 +221,6 @@ int main(int argc, char** argv)
     // No display needed, in CI or anywhere else.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "EditModel.h"
 
+#include "textconv/boxtext.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -195,28 +197,43 @@ std::size_t EditModel::paragraphEnd(std::size_t pos) const noexcept
     return lineBreak == TextBuffer::npos ? m_text.size() : lineBreak;
 }
 
+// Blanks as Unicode counts them (White_Space): a no-break space ends a word as a space does.
+bool EditModel::blankAt(std::size_t pos) const
+{
+    const auto c = static_cast<unsigned char>(m_text.at(pos));
+    if (c < 0x80) {
+        return std::isspace(c) != 0;
+    }
+    const std::string bytes = m_text.copy(pos, m_text.nextCharacter(pos) - pos);
+    const char32_t code = decodeCharacter(bytes, 0).codePoint;
+    return code == 0x85 || code == 0xA0 || code == 0x1680 || (code >= 0x2000 && code <= 0x200A) || code == 0x2028
+        || code == 0x2029 || code == 0x202F || code == 0x205F || code == 0x3000;
+}
+
 std::pair<std::size_t, std::size_t> EditModel::wordAround(std::size_t pos) const
 {
     pos = std::min(pos, m_text.size());
-    const auto space = [this](std::size_t i) { return std::isspace(static_cast<unsigned char>(m_text.at(i))) != 0; };
     const auto next = [this](std::size_t i) { return step(i, Direction::Forward, Unit::Word); };
     const auto previous = [this](std::size_t i) { return step(i, Direction::Backward, Unit::Word); };
+    const auto blankBefore = [this](std::size_t i) { return blankAt(m_text.previousCharacter(i)); };
     if (!m_multiLine) {
         // As QLineEdit: the word before the next character, less the blanks after the position.
         const std::size_t start = previous(m_text.nextCharacter(pos));
         std::size_t end = next(start);
-        while (end > pos && space(end - 1)) {
-            --end;
+        while (end > pos && blankBefore(end)) {
+            end = m_text.previousCharacter(end);
         }
         return {start, end};
     }
+    // As a text document's word under the cursor: from the start of the word to its end, a run of
+    // punctuation counting as a word, within the paragraph.
     const auto separator = [this](std::size_t i) {
         return std::string_view(".,?!@#$:;-<>[](){}=/+%&^*'\"`~|\\").find(m_text.at(i)) != std::string_view::npos;
     };
     const std::size_t first = paragraphStart(pos);
     const std::size_t last = paragraphEnd(pos);
     std::size_t start = pos;
-    if (pos > first && (pos < last || !(space(pos - 1) || separator(pos - 1)))) {
+    if (pos > first && (pos < last || !(blankBefore(pos) || separator(pos - 1)))) {
         start = previous(pos < last ? m_text.nextCharacter(pos) : pos);
     }
     std::size_t end = start;
@@ -225,8 +242,8 @@ std::pair<std::size_t, std::size_t> EditModel::wordAround(std::size_t pos) const
             ++end;
         }
     } else {
-        while (end < last && !space(end) && !separator(end)) {
-            ++end;
+        while (end < last && !blankAt(end) && !separator(end)) {
+            end = m_text.nextCharacter(end);
         }
     }
     return {start, end};

@@ -105,6 +105,7 @@ public:
 private:
     class Change;
     std::size_t characterEnd(std::size_t pos) const noexcept;
+    bool blankAt(std::size_t pos) const;
     void applyEdit(Edit& edit);
     void travel(UndoHistory::Direction direction);
 

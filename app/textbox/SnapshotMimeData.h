@@ -15,6 +15,7 @@ public:
     // A secret text carries the hint clipboard managers read to keep it out of their history.
     SnapshotMimeData(TextSnapshot text, bool secret);
 
+    std::size_t size() const noexcept { return m_text.size(); }
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
 

@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QStyleHints>
 #include <QStyleOptionFrame>
+#include <QTimer>
 #include <algorithm>
 
 namespace morvalen::textbox {
@@ -206,6 +207,15 @@ void TextBox::changeEvent(QEvent* event)
         invalidateLayout();
     } else if (event->type() == QEvent::ActivationChange) {
         restartBlink();
+        // As QLineEdit: a one-line box without the focus drops its selection when its window
+        // comes back, once the focus has settled.
+        if (isActiveWindow() && !isMultiLine()) {
+            QTimer::singleShot(0, this, [this] {
+                if (!hasFocus() && hasSelectedText()) {
+                    deselect();
+                }
+            });
+        }
     }
     QWidget::changeEvent(event);
 }
@@ -284,6 +294,8 @@ void TextBox::redo()
     update();
 }
 
+// From code this leaves the X11 selection alone, as Qt's boxes do: only a user's selection goes
+// there (Ctrl+A and the triple-click update it themselves).
 void TextBox::selectAll()
 {
     m_model.selectAll();
@@ -291,7 +303,6 @@ void TextBox::selectAll()
     if (!isMultiLine()) {
         m_view.ensureCaretVisible();
     }
-    updateSelectionClipboard();
 }
 
 void TextBox::deselect()
@@ -362,12 +373,15 @@ void TextBox::updateSelectionClipboard() const
 
 void TextBox::focusInEvent(QFocusEvent* event)
 {
-    // As QLineEdit: reaching a one-line box with the keyboard selects its text.
-    if (!isMultiLine()
+    // As QLineEdit: reaching a one-line box with the keyboard selects its text, unless it kept a
+    // selection of its own.
+    if (!isMultiLine() && !hasSelectedText()
         && (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason
             || event->reason() == Qt::ShortcutFocusReason)) {
         setSelection(0, buffer().size());
     }
+    // A click that gives the focus asks for no on-screen keyboard; the next one does.
+    m_clickCausedFocus = event->reason() == Qt::MouseFocusReason;
     restartBlink();
     update();
 }
@@ -467,6 +481,10 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
         m_model.replace(
             from, to, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
         restartBlink();
+    }
+    // As Qt's boxes: composing starts by removing the selection, so Escape leaves it removed.
+    if (commit.isEmpty() && !event->preeditString().isEmpty() && hasSelectedText()) {
+        m_model.removeSelection();
     }
     Preedit& preedit = m_view.preedit();
     preedit.text = event->preeditString();

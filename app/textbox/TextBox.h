@@ -132,7 +132,6 @@ private:
 
     void edited();
     void run(const KeyAction& action);
-    bool rightToLeftAtCaret() const;
     void moveCaret(std::size_t pos, bool keepAnchor);
     void moveVertically(int rows, bool keepAnchor);
     void scrollRows(std::ptrdiff_t rows);
@@ -151,7 +150,9 @@ private:
     QBasicTimer m_tripleClick;
     QPoint m_tripleClickAt; // where the double-click was
     QPoint m_lastMouse;
+    QPoint m_pressAt; // where the left button went down, for quick selection
     bool m_selecting = false;
+    bool m_clickCausedFocus = false;
     int m_wheelDelta = 0; // eighths of a degree not yet scrolled, times the rows per notch
     std::pair<std::size_t, std::size_t> m_wordSelection {TextBuffer::npos, TextBuffer::npos};
 };

@@ -1,6 +1,7 @@
 // The widget's keyboard and mouse: keys through KeyInput's table to the model, clicks, drags and
 // drops, the wheel and the context menu.
 #include "KeyInput.h"
+#include "SnapshotMimeData.h"
 #include "TextBox.h"
 #include "Utf16.h"
 
@@ -10,48 +11,21 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyle>
 #include <QStyleHints>
 #include <QWheelEvent>
 #include <cctype>
+#include <cstdlib>
 
 namespace morvalen::textbox {
-namespace {
-
-// How far a paragraph is read for its direction: a key of 70 MB has no strong character at all.
-constexpr std::size_t kDirectionReach = 4096;
-
-} // namespace
-
-// Arrows go the other way in right-to-left text: as in Qt's boxes, that of the first strong
-// character of the whole text in a one-line box, of the paragraph in a multi-line one.
-bool TextBox::rightToLeftAtCaret() const
-{
-    const TextBuffer& text = buffer();
-    const std::size_t start = isMultiLine() ? m_model.paragraphStart(cursorPosition()) : 0;
-    const std::size_t end = std::min(text.size(), start + kDirectionReach);
-    for (std::size_t i = start; i < end && text.at(i) != '\n'; i = text.nextCharacter(i)) {
-        const auto c = static_cast<unsigned char>(text.at(i));
-        if (c < 0x80) {
-            if (std::isalpha(c) != 0) {
-                return false; // Latin letters are the only strong characters in ASCII
-            }
-            continue;
-        }
-        const QChar::Direction direction = QChar::direction(textRange(i, text.nextCharacter(i)).toUcs4().value(0));
-        if (direction == QChar::DirL || direction == QChar::DirR || direction == QChar::DirAL) {
-            return direction != QChar::DirL;
-        }
-    }
-    return false;
-}
-
 void TextBox::run(const KeyAction& action)
 {
     const bool select = action.select;
     const bool forward = action.direction == Direction::Forward;
     const std::size_t caret = cursorPosition();
     // Asked only by the arrows, which are the keys that need it.
-    const auto onScreen = [&] { return forward != rightToLeftAtCaret() ? Direction::Forward : Direction::Backward; };
+    const auto onScreen
+        = [&] { return forward != m_view.rightToLeft(caret) ? Direction::Forward : Direction::Backward; };
     switch (action.operation) {
     case KeyOperation::Undo: undo(); break;
     case KeyOperation::Redo: redo(); break;
@@ -126,9 +100,8 @@ void TextBox::keyPressEvent(QKeyEvent* event)
     if (const auto action = standardKeyAction(*event, isMultiLine())) {
         run(*action);
         event->accept();
-        if (event->modifiers() & Qt::ShiftModifier) {
-            updateSelectionClipboard();
-        }
+        // As QLineEdit: a selection the keys leave is the X11 selection.
+        updateSelectionClipboard();
         return;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
@@ -179,6 +152,7 @@ void TextBox::mousePressEvent(QMouseEvent* event)
             // as a first one.
             if (!isMultiLine()) {
                 selectAll();
+                updateSelectionClipboard();
                 return;
             }
             m_tripleClick.stop();
@@ -190,6 +164,7 @@ void TextBox::mousePressEvent(QMouseEvent* event)
         }
         m_wordSelection = {TextBuffer::npos, TextBuffer::npos};
         m_selecting = true;
+        m_pressAt = at;
         moveCaret(pos, event->modifiers() & Qt::ShiftModifier);
     } else if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
         // The X11 selection is pasted where the middle button was released, as in Qt's boxes.
@@ -213,6 +188,15 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
     } else {
         m_autoScroll.stop();
     }
+    // QLineEdit's quick selection: dragging far above the box selects to the start, far below
+    // to the end (the other way round in a right-to-left layout).
+    const int threshold = QGuiApplication::styleHints()->mouseQuickSelectionThreshold();
+    const int drop = m_lastMouse.y() - m_pressAt.y();
+    if (!isMultiLine() && threshold > 0 && std::abs(drop) > threshold) {
+        const bool toEnd = (drop > 0) != (layoutDirection() == Qt::RightToLeft);
+        moveCaret(toEnd ? buffer().size() : 0, true);
+        return;
+    }
     const std::size_t pos = positionAt(m_lastMouse);
     if (m_wordSelection.first != TextBuffer::npos) {
         // After a double-click the selection grows by whole words.
@@ -229,6 +213,17 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
 
 void TextBox::mouseReleaseEvent(QMouseEvent* event)
 {
+    // As Qt's widgets: a click in a box that had the focus asks for the on-screen keyboard (on
+    // Wayland, the compositor's), a click that gave the focus only where the style says so.
+    if (event->button() == Qt::LeftButton && qApp->autoSipEnabled()) {
+        const auto behaviour = static_cast<QStyle::RequestSoftwareInputPanel>(
+            style()->styleHint(QStyle::SH_RequestSoftwareInputPanel, nullptr, this));
+        if (!m_clickCausedFocus || behaviour == QStyle::RSIP_OnMouseClick) {
+            QEvent request(QEvent::RequestSoftwareInputPanel);
+            QApplication::sendEvent(this, &request);
+        }
+    }
+    m_clickCausedFocus = false;
     if (event->button() == Qt::LeftButton && m_selecting) {
         m_selecting = false;
         m_autoScroll.stop();
@@ -328,8 +323,11 @@ QMenu* TextBox::createStandardContextMenu()
     menu->addSeparator();
     add(tr("Cu&t"), QKeySequence::Cut, hasSelectedText(), &TextBox::cut);
     add(tr("&Copy"), QKeySequence::Copy, hasSelectedText(), &TextBox::copy);
+    // As Qt's boxes, Paste needs text to paste; a box's own copy is asked its size, not converted.
     const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
-    add(tr("&Paste"), QKeySequence::Paste, clipboard != nullptr && clipboard->hasText(), &TextBox::paste);
+    const auto* ours = dynamic_cast<const SnapshotMimeData*>(clipboard);
+    const bool text = ours != nullptr ? ours->size() > 0 : clipboard != nullptr && !clipboard->text().isEmpty();
+    add(tr("&Paste"), QKeySequence::Paste, text, &TextBox::paste);
     add(tr("Delete"), QKeySequence::UnknownKey, hasSelectedText(), &TextBox::del);
     menu->addSeparator();
     // A one-line box has nothing more to select once all is selected; a multi-line one, as

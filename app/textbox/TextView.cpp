@@ -19,6 +19,8 @@ constexpr int kHorizontalMargin = 2;
 constexpr int kVerticalMargin = 1;
 constexpr int kDocumentMargin = 4;
 constexpr qreal kNoWrap = 1e9;
+// How far a paragraph is read for its direction.
+constexpr std::size_t kDirectionReach = 4096;
 
 void layoutOneLine(QTextLayout& layout)
 {
@@ -93,6 +95,7 @@ void TextView::invalidate()
 
 void TextView::restart()
 {
+    m_direction = {};
     m_preedit = {};
     m_topRow = 0;
     m_scrollStart = 0;
@@ -101,6 +104,7 @@ void TextView::restart()
 
 void TextView::edited(std::size_t pos)
 {
+    m_direction = {};
     m_rows.edited(pos);
     const TextBuffer& text = m_model.text();
     if (m_scrollStart > text.size()) {
@@ -147,6 +151,42 @@ TextView::Row TextView::layoutRow(std::size_t start, std::size_t end, bool withP
     }
     layoutOneLine(*row.layout);
     return row;
+}
+
+bool TextView::rightToLeft(std::size_t pos)
+{
+    const TextBuffer& text = m_model.text();
+    if (text.isAscii()) {
+        return false; // Latin letters are the only strong characters in ASCII
+    }
+    if (m_direction.start <= pos && pos <= m_direction.end) {
+        return m_direction.rightToLeft;
+    }
+    const bool multiLine = m_model.isMultiLine();
+    const std::size_t start = multiLine ? m_model.paragraphStart(pos) : 0;
+    m_direction = {start, multiLine ? m_model.paragraphEnd(pos) : text.size(), false};
+    const std::size_t end = std::min(text.size(), start + kDirectionReach);
+    for (std::size_t i = start; i < end && text.at(i) != '\n'; i = text.nextCharacter(i)) {
+        const auto c = static_cast<unsigned char>(text.at(i));
+        if (c < 0x80 && std::isalpha(c) == 0) {
+            continue;
+        }
+        const QChar::Direction direction
+            = QChar::direction(decode(text.copy(i, text.nextCharacter(i) - i)).toUcs4().value(0));
+        if (direction == QChar::DirL || direction == QChar::DirR || direction == QChar::DirAL) {
+            m_direction.rightToLeft = direction != QChar::DirL;
+            break;
+        }
+    }
+    return m_direction.rightToLeft;
+}
+
+qreal TextView::indent(const Row& row)
+{
+    if (!rightToLeft(row.start)) {
+        return 0;
+    }
+    return std::max<qreal>(0, contents().width() - row.layout->lineAt(0).naturalTextWidth());
 }
 
 // The width of [from, to), laid out as one piece.
@@ -202,7 +242,7 @@ QRect TextView::characterRect(std::size_t pos)
     const qreal next = pos < end
         ? line.cursorToX(static_cast<int>(units + (text.nextCharacter(pos) - pos == 4 ? 2 : 1)))
         : x + m_widget.style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, &m_widget);
-    const QPointF origin = rowOrigin(static_cast<std::ptrdiff_t>(row - m_topRow));
+    const QPointF origin = rowOrigin(static_cast<std::ptrdiff_t>(row - m_topRow)) + QPointF(indent(laid), 0);
     const QRectF box(origin.x() + std::min(x, next), origin.y(), std::max<qreal>(1, std::abs(next - x)), line.height());
     return box.toAlignedRect().intersected(contents().adjusted(-1, 0, 1, 0));
 }
@@ -230,6 +270,7 @@ std::size_t TextView::positionInRow(std::size_t row, qreal x)
     const auto [start, end] = rowBounds(row);
     const Row laid = layoutRow(start, end, false);
     const QTextLine line = laid.layout->lineAt(0);
+    x -= indent(laid);
     const std::size_t pos = start + bytesForUnits(text.copy(start, end - start), line.xToCursor(x));
     // As QPlainTextEdit: past the end of a wrapped row is before its last character, on this row.
     const bool wrapped = m_model.isMultiLine() && end > start && end < text.size() && text.at(end) != '\n';
@@ -283,7 +324,8 @@ void TextView::paint(QPainter& painter, const QRect& exposed, bool caretShown)
             continue;
         }
         const auto [start, end] = rowBounds(row);
-        drawRow(painter, layoutRow(start, end, true), origin, caretShown);
+        const Row laid = layoutRow(start, end, true);
+        drawRow(painter, laid, origin + QPointF(indent(laid), 0), caretShown);
     }
 }
 
@@ -363,8 +405,8 @@ std::optional<TextView::VerticalMove> TextView::verticalTarget(int rows, bool ke
     if (!m_model.goalColumn()) {
         const auto [start, end] = rowBounds(row);
         const Row laid = layoutRow(start, end, false);
-        m_model.setGoalColumn(
-            laid.layout->lineAt(0).cursorToX(static_cast<int>(laid.unitsAt(m_model.text(), m_model.caret()))));
+        m_model.setGoalColumn(indent(laid)
+            + laid.layout->lineAt(0).cursorToX(static_cast<int>(laid.unitsAt(m_model.text(), m_model.caret()))));
     }
     const std::ptrdiff_t wanted = static_cast<std::ptrdiff_t>(row) + rows;
     const bool past

@@ -75,6 +75,10 @@ public:
 
     void paint(QPainter& painter, const QRect& exposed, bool caretShown);
 
+    // Whether the paragraph that holds pos runs right to left, by its first strong character (of
+    // the whole text in a one-line box), as Qt's boxes decide it.
+    bool rightToLeft(std::size_t pos);
+
 private:
     struct Row;
     std::pair<std::size_t, std::size_t> rowBounds(std::size_t row);
@@ -83,6 +87,9 @@ private:
     QPointF rowOrigin(std::ptrdiff_t rowInView) const;
     void drawRow(QPainter& painter, const Row& row, QPointF origin, bool caretShown) const;
     std::size_t fitBackward(std::size_t to, qreal width) const;
+    // How far a laid-out row stands in from the left: a right-to-left row that fits sits against
+    // the right edge.
+    qreal indent(const Row& row);
     qreal span(std::size_t from, std::size_t to) const;
 
     const QWidget& m_widget;
@@ -92,6 +99,13 @@ private:
     Preedit m_preedit;
     std::size_t m_topRow = 0; // multi-line: the first row in view
     std::size_t m_scrollStart = 0; // one-line: the first character in view
+    // The direction of the last paragraph asked about, until the next edit.
+    struct ParagraphDirection
+    {
+        std::size_t start = TextBuffer::npos;
+        std::size_t end = 0;
+        bool rightToLeft = false;
+    } m_direction;
 };
 
 } // namespace morvalen::textbox
