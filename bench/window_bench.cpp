@@ -427,6 +427,37 @@ void BM_SelectAllDeleteKey(benchmark::State& state)
     }
 }
 
+// One letter under a run of combining marks (U+0301), a single cluster of range(0) bytes, pasted
+// into the input box and painted, then the caret to the start and back to the end, each painted.
+void BM_PasteClusterOfMarks(benchmark::State& state)
+{
+    Window window;
+    const QString cluster = QLatin1Char('a') + QString(static_cast<qsizetype>(state.range(0)) / 2, QChar(0x0301));
+    QGuiApplication::clipboard()->setText(cluster);
+    QWidget* box = window.focusBox(state, "Text1", {});
+    if (box == nullptr) {
+        return;
+    }
+    for (auto _ : state) {
+        press(box, QKeySequence::Paste);
+        box->repaint();
+        press(box, QKeySequence::MoveToStartOfLine);
+        box->repaint();
+        press(box, QKeySequence::MoveToEndOfLine);
+        box->repaint();
+        state.PauseTiming();
+        const bool pasted = text(box) == cluster;
+        setText(box, {});
+        window.settle();
+        state.ResumeTiming();
+        if (!pasted) {
+            state.SkipWithError("the box does not hold what was pasted");
+            break;
+        }
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
 // Whether the window has our boxes: the old one has a QPlainTextEdit for the key.
 bool ownBoxes()
 {
@@ -468,6 +499,12 @@ void registerWindowBenchmarks()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_PasteOneMebibyte", BM_PasteOneMebibyte)
         ->Iterations(iterations.pastes)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_PasteClusterOfMarks", BM_PasteClusterOfMarks)
+        ->ArgName("bytes")
+        ->Arg(100 * 1024)
+        ->Arg(kMebibyte)
+        ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_SelectAllCopyKey", BM_SelectAllCopyKey)
         ->ArgName("key_digits")

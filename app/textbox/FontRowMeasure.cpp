@@ -95,6 +95,9 @@ int FontRowMeasure::measurePair(unsigned a, unsigned next) const
 
 std::size_t FontRowMeasure::fitByLayout(std::string_view text) const
 {
+    // A run that fits however long it is (a letter under a megabyte of combining marks) is cut
+    // into rows of this size rather than shaped whole.
+    text = text.substr(0, kMaxRowBytes);
     QTextLayout layout(displayed(decode(text)), m_font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAnywhere);

@@ -13,6 +13,9 @@
 
 namespace morvalen::textbox {
 
+// The most bytes one row lays out: far more than any row of readable text holds.
+constexpr std::size_t kMaxRowBytes = 4096;
+
 class FontRowMeasure : public RowMeasure
 {
 public:

@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t kNeighbourhood = 256;
 // A cluster longer than this (a letter under a megabyte of combining marks) is stepped through
 // by code points: shaping it whole at every step would freeze the box.
-constexpr std::size_t kLongestCluster = 16 * 1024;
+constexpr std::size_t kLongestCluster = 4096;
 
 } // namespace
 

@@ -122,8 +122,10 @@ std::pair<std::size_t, std::size_t> TextView::rowBounds(std::size_t row)
     const qreal width = contents().width();
     const int average = std::max(1, m_widget.fontMetrics().averageCharWidth());
     for (std::size_t window = 64 + static_cast<std::size_t>(width / average);; window *= 4) {
+        window = std::min(window, kMaxRowBytes);
         const std::size_t end = text.characterStart(std::min(text.size(), m_scrollStart + window));
-        if (end == text.size() || layoutRow(m_scrollStart, end, false).layout->lineAt(0).naturalTextWidth() > width) {
+        if (end == text.size() || window == kMaxRowBytes
+            || layoutRow(m_scrollStart, end, false).layout->lineAt(0).naturalTextWidth() > width) {
             return {m_scrollStart, end};
         }
     }
@@ -334,11 +336,12 @@ std::size_t TextView::fitBackward(std::size_t to, qreal width) const
 {
     const TextBuffer& text = m_model.text();
     for (std::size_t reach = 64 + static_cast<std::size_t>(width);; reach *= 4) {
+        reach = std::min(reach, kMaxRowBytes); // a run of marks fits however far back it goes
         const std::size_t from = text.characterStart(to > reach ? to - reach : 0);
         const Row row = layoutRow(from, to, true);
         const QTextLine line = row.layout->lineAt(0);
         const qreal excess = line.naturalTextWidth() - width;
-        if (excess <= 0 && from > 0) {
+        if (excess <= 0 && from > 0 && reach < kMaxRowBytes) {
             continue;
         }
         if (excess <= 0) {
