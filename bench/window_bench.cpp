@@ -14,7 +14,9 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QKeySequence>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -458,6 +460,44 @@ void BM_PasteClusterOfMarks(benchmark::State& state)
     QGuiApplication::clipboard()->clear();
 }
 
+// The 1 MiB round trip, then the key copied out and read by another program (xclip, as
+// UTF8_STRING, the target text editors ask for). Needs an X display: run under xvfb-run with
+// QT_QPA_PLATFORM=xcb, inside /usr/bin/time for the peak (bench/window-memory does).
+void BM_CopyKeyOut(benchmark::State& state)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        state.SkipWithError("needs an X display (QT_QPA_PLATFORM=xcb)");
+        return;
+    }
+    Window window;
+    setText(window.box("Text1"), plainText(kMebibyte));
+    window.form.findChild<QPushButton*>(QStringLiteral("Command10"))->click();
+    QWidget* key = window.box("Text3");
+    if (!window.clickIntoMiddle(key)) {
+        state.SkipWithError("the key box did not get the focus");
+        return;
+    }
+    // The reader writes to a file, not to this process: only the window's own memory counts.
+    QTemporaryFile out;
+    out.open();
+    for (auto _ : state) {
+        press(key, QKeySequence::SelectAll);
+        press(key, QKeySequence::Copy);
+        QProcess reader;
+        reader.setStandardOutputFile(out.fileName());
+        reader.start(QStringLiteral("xclip"), {"-o", "-selection", "clipboard", "-t", "UTF8_STRING"});
+        // The window answers the request from its event loop while the reader runs.
+        while (!reader.waitForFinished(1)) {
+            QCoreApplication::processEvents();
+        }
+    }
+    // Every nibble's mask group is at least 13 masks of five characters and a bar.
+    out.seek(out.size() - 1);
+    if (out.size() < 66 * kMebibyte || out.read(1) != "|") {
+        state.SkipWithError("the reader did not get the whole key");
+    }
+}
+
 // Whether the window has our boxes: the old one has a QPlainTextEdit for the key.
 bool ownBoxes()
 {
@@ -506,6 +546,7 @@ void registerWindowBenchmarks()
         ->Arg(kMebibyte)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_CopyKeyOut", BM_CopyKeyOut)->Iterations(1)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_SelectAllCopyKey", BM_SelectAllCopyKey)
         ->ArgName("key_digits")
         ->Arg(kMebibyte)

@@ -448,3 +448,20 @@ TEST(TextBoxLayout, RightToLeftParagraphsAreRightAligned)
         EXPECT_EQ(ink.center().x() > shown.box.width() / 2, row.right) << ink.center().x();
     }
 }
+
+// Programs that ask for UTF-8 get the bytes as the box holds them, a broken byte as U+FFFD.
+TEST(TextBoxClipboard, ServesUtf8AsItIs)
+{
+    TextBox box;
+    box.setUtf8("k\xC3\xA9y\xFF");
+    box.selectAll();
+    box.copy();
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    for (const char* format : {"text/plain", "text/plain;charset=utf-8"}) {
+        SCOPED_TRACE(format);
+        EXPECT_TRUE(data->hasFormat(format));
+        EXPECT_EQ(data->data(format), QByteArray("k\xC3\xA9y\xEF\xBF\xBD"));
+    }
+    EXPECT_EQ(data->text(), QString::fromUtf8("k\xC3\xA9y\xEF\xBF\xBD"));
+}
