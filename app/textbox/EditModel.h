@@ -92,8 +92,6 @@ public:
     const UndoHistory& history() const noexcept { return m_history; }
     void undo();
     void redo();
-    // The next step ends here: a paste, a click.
-    void separate() noexcept { m_history.separate(); }
 
     std::size_t step(std::size_t pos, Direction direction, Unit unit) const;
     // The word under pos as a double-click takes it: QLineEdit's in one line, a text document's
