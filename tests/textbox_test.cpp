@@ -151,14 +151,6 @@ void compare(bool multiLine, int runs, int length)
             // within each row rather than the paragraph: places can differ in such text.
             if (!typing && step.byPlace && ours.text().contains(QChar(0x05d0)))
                 continue;
-            // Undoing a paste at the very start puts QPlainTextEdit's caret past the paragraph, and
-            // Return where the selection ends in an empty paragraph leaves undo steps that change
-            // nothing: quirks of its block formats' undo that ours does not copy.
-            const QTextCursor cursor = plain.textCursor();
-            if (multiLine
-                && ((name == "Paste" && cursor.position() == 0 && !cursor.hasSelection())
-                    || (name == "Return" && plain.document()->findBlock(cursor.selectionEnd()).length() == 1)))
-                continue;
             // After a double-click QPlainTextEdit extends a shift-click by words, and only over a
             // word; ours extends it by characters.
             doubleClicked = doubleClicked || name == "double-click";
