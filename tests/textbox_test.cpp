@@ -412,6 +412,19 @@ TEST(TextBoxInputMethods, AClickInAFocusedBoxAsksForTheOnScreenKeyboard)
     EXPECT_EQ(TestApplication::panelRequests - before, behaviour == QStyle::RSIP_OnMouseClick ? 1 : 0);
     QTest::mouseClick(&shown.box, Qt::LeftButton, {}, QPoint(20, 10));
     EXPECT_EQ(TestApplication::panelRequests - before, behaviour == QStyle::RSIP_OnMouseClick ? 2 : 1);
+
+    // A tap (a click made from touch) that gives the focus asks too.
+    shown.other.setFocus(Qt::MouseFocusReason);
+    const int beforeTap = TestApplication::panelRequests;
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const QPointF at(10, 10);
+        QMouseEvent tap(type, at, at, shown.box.mapToGlobal(at), Qt::LeftButton,
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}, Qt::MouseEventSynthesizedBySystem);
+        if (type == QEvent::MouseButtonPress)
+            shown.box.setFocus(Qt::MouseFocusReason); // as the press would give it
+        QCoreApplication::sendEvent(&shown.box, &tap);
+    }
+    EXPECT_EQ(TestApplication::panelRequests - beforeTap, 1);
 }
 
 // A right-to-left paragraph sits against the right edge, in both modes, as in Qt's boxes.

@@ -214,11 +214,13 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
 void TextBox::mouseReleaseEvent(QMouseEvent* event)
 {
     // As Qt's widgets: a click in a box that had the focus asks for the on-screen keyboard (on
-    // Wayland, the compositor's), a click that gave the focus only where the style says so.
+    // Wayland, the compositor's), a click that gave the focus only where the style says so; a
+    // tap always does, having no keyboard to fall back on.
     if (event->button() == Qt::LeftButton && qApp->autoSipEnabled()) {
         const auto behaviour = static_cast<QStyle::RequestSoftwareInputPanel>(
             style()->styleHint(QStyle::SH_RequestSoftwareInputPanel, nullptr, this));
-        if (!m_clickCausedFocus || behaviour == QStyle::RSIP_OnMouseClick) {
+        const bool tap = event->source() != Qt::MouseEventNotSynthesized;
+        if (!m_clickCausedFocus || behaviour == QStyle::RSIP_OnMouseClick || tap) {
             QEvent request(QEvent::RequestSoftwareInputPanel);
             QApplication::sendEvent(this, &request);
         }
