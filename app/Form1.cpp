@@ -114,6 +114,10 @@ Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
     m_ui->Text2->setAccessibleName(QString::fromUtf8(morvalen::boxName(morvalen::ErrorInput::EncryptedHex)));
     m_ui->Text3->setAccessibleName(QString::fromUtf8(morvalen::boxName(morvalen::ErrorInput::EncryptingBits)));
     m_ui->Text4->setAccessibleName(m_ui->Label4->text());
+    // The key and the plain hex are what an attacker wants; the encrypted hex alone is not.
+    m_ui->Text1->setSecret(true);
+    m_ui->Text3->setSecret(true);
+    m_ui->Text4->setSecret(true);
     m_ui->Text1->setFocus();
     connect(m_ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);

@@ -14,7 +14,9 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QKeySequence>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -445,6 +447,75 @@ void BM_SelectAllDeleteKey(benchmark::State& state)
     }
 }
 
+// One letter under a run of combining marks (U+0301), a single cluster of range(0) bytes, pasted
+// into the input box and painted, then the caret to the start and back to the end, each painted.
+void BM_PasteClusterOfMarks(benchmark::State& state)
+{
+    Window window;
+    const QString cluster = QLatin1Char('a') + QString(static_cast<qsizetype>(state.range(0)) / 2, QChar(0x0301));
+    QGuiApplication::clipboard()->setText(cluster);
+    QWidget* box = window.focusBox(state, "Text1", {});
+    if (box == nullptr) {
+        return;
+    }
+    for (auto _ : state) {
+        press(box, QKeySequence::Paste);
+        box->repaint();
+        press(box, QKeySequence::MoveToStartOfLine);
+        box->repaint();
+        press(box, QKeySequence::MoveToEndOfLine);
+        box->repaint();
+        state.PauseTiming();
+        const bool pasted = text(box) == cluster;
+        setText(box, {});
+        window.settle();
+        state.ResumeTiming();
+        if (!pasted) {
+            state.SkipWithError("the box does not hold what was pasted");
+            break;
+        }
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
+// The 1 MiB round trip, then the key copied out and read by another program (xclip, as
+// UTF8_STRING, the target text editors ask for). Needs an X display: run under xvfb-run with
+// QT_QPA_PLATFORM=xcb, inside /usr/bin/time for the peak (bench/window-memory does).
+void BM_CopyKeyOut(benchmark::State& state)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        state.SkipWithError("needs an X display (QT_QPA_PLATFORM=xcb)");
+        return;
+    }
+    Window window;
+    setText(window.box("Text1"), plainText(kMebibyte));
+    window.form.findChild<QPushButton*>(QStringLiteral("Command10"))->click();
+    QWidget* key = window.box("Text3");
+    if (!window.clickIntoMiddle(key)) {
+        state.SkipWithError("the key box did not get the focus");
+        return;
+    }
+    // The reader writes to a file, not to this process: only the window's own memory counts.
+    QTemporaryFile out;
+    out.open();
+    for (auto _ : state) {
+        press(key, QKeySequence::SelectAll);
+        press(key, QKeySequence::Copy);
+        QProcess reader;
+        reader.setStandardOutputFile(out.fileName());
+        reader.start(QStringLiteral("xclip"), {"-o", "-selection", "clipboard", "-t", "UTF8_STRING"});
+        // The window answers the request from its event loop while the reader runs.
+        while (!reader.waitForFinished(1)) {
+            QCoreApplication::processEvents();
+        }
+    }
+    // Every nibble's mask group is at least 13 masks of five characters and a bar.
+    out.seek(out.size() - 1);
+    if (out.size() < 66 * kMebibyte || out.read(1) != "|") {
+        state.SkipWithError("the reader did not get the whole key");
+    }
+}
+
 // Whether the window has our boxes: the old one has a QPlainTextEdit for the key.
 bool ownBoxes()
 {
@@ -492,6 +563,13 @@ void registerWindowBenchmarks()
     benchmark::RegisterBenchmark("BM_PasteOneMebibyte", BM_PasteOneMebibyte)
         ->Iterations(iterations.pastes)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_PasteClusterOfMarks", BM_PasteClusterOfMarks)
+        ->ArgName("bytes")
+        ->Arg(100 * 1024)
+        ->Arg(kMebibyte)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_CopyKeyOut", BM_CopyKeyOut)->Iterations(1)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_SelectAllCopyKey", BM_SelectAllCopyKey)
         ->ArgName("key_digits")
         ->Arg(kMebibyte)

@@ -2,6 +2,7 @@
 // needs to know the key, or needs extra masks and the yields that come with them.
 #include "Form1.h"
 #include "support/scripted_random.h"
+#include "support/test_application.h"
 #include "textbox/TextBox.h"
 
 #include <QtTest>
@@ -239,6 +240,23 @@ TEST(WindowSecrets, AReplacedKeyLeavesNoCopyInMemory)
     EXPECT_EQ(copiesInMemory(keys[1]), 0u);
 }
 
+// Clipboard managers keep what they see in a history; the key and the plain hex must not land there.
+TEST(WindowClipboard, CopiesFromTheKeyAndThePlainHexAreMarkedSecretAndTheEncryptedHexIsNot)
+{
+    Window w({"AB", "CD", ",0101|", "EF"});
+    for (const auto& [box, secret] : {std::pair {0, true}, {1, false}, {2, true}, {3, true}}) {
+        SCOPED_TRACE("Text" + std::to_string(box + 1));
+        QGuiApplication::clipboard()->clear();
+        w.box(box)->selectAll();
+        w.box(box)->copy();
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(data->text(), w.text(box));
+        EXPECT_EQ(data->formats().contains("x-kde-passwordManagerHint"), secret);
+        EXPECT_EQ(data->data("x-kde-passwordManagerHint"), secret ? QByteArray("secret") : QByteArray());
+    }
+}
+
 TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
 {
     // 12 masks of 0 and then A leave the first digit zero after its 13 masks: it takes one extra
@@ -267,6 +285,6 @@ int main(int argc, char** argv)
     // No display needed, in CI or anywhere else.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

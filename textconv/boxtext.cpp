@@ -49,10 +49,10 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t offset)
     return length;
 }
 
-std::uint32_t decodeCodePoint(std::string_view sequence)
+char32_t decodeCodePoint(std::string_view sequence)
 {
     const auto lead = static_cast<std::uint8_t>(sequence[0]);
-    std::uint32_t codePoint = sequence.size() == 1 ? lead : lead & (0x7Fu >> sequence.size());
+    char32_t codePoint = sequence.size() == 1 ? lead : lead & (0x7Fu >> sequence.size());
     for (std::size_t i = 1; i < sequence.size(); ++i) {
         codePoint = (codePoint << 6) | (static_cast<std::uint8_t>(sequence[i]) & 0x3Fu);
     }
@@ -92,6 +92,15 @@ std::size_t characterLength(std::string_view text, std::size_t byteOffset)
     return length == 0 ? 1 : length;
 }
 
+DecodedCharacter decodeCharacter(std::string_view text, std::size_t byteOffset)
+{
+    const std::size_t length = utf8SequenceLength(text, byteOffset);
+    if (length == 0) {
+        return {U'\uFFFD', 1};
+    }
+    return {decodeCodePoint(text.substr(byteOffset, length)), length};
+}
+
 std::string describeCharacter(std::string_view text, std::size_t byteOffset)
 {
     const std::size_t length = utf8SequenceLength(text, byteOffset);
@@ -100,7 +109,7 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
         return "byte 0x" + digits;
     }
     const std::string_view sequence = text.substr(byteOffset, length);
-    const std::uint32_t codePoint = decodeCodePoint(sequence);
+    const char32_t codePoint = decodeCodePoint(sequence);
     // Control characters and invisible ones would vanish inside quotes; name them by code point.
     const bool visible = codePoint > 0x20 && codePoint != 0x7F && !(codePoint >= 0x80 && codePoint <= 0xA0)
         && codePoint != 0xAD && !(codePoint >= 0x2000 && codePoint <= 0x200F) && codePoint != 0x2028

@@ -54,6 +54,15 @@ constexpr bool isBlank(char c) noexcept
 // starts no valid one.
 std::size_t characterLength(std::string_view text, std::size_t byteOffset);
 
+// The character that starts at byteOffset: its code point and bytes, or U+FFFD and 1 for a byte
+// that starts no valid sequence. The one UTF-8 decoder of the product.
+struct DecodedCharacter
+{
+    char32_t codePoint = 0;
+    std::size_t length = 1;
+};
+DecodedCharacter decodeCharacter(std::string_view text, std::size_t byteOffset);
+
 // How a message shows the character at byteOffset: 'G', 'é', U+0007 or byte 0xFF.
 std::string describeCharacter(std::string_view text, std::size_t byteOffset);
 

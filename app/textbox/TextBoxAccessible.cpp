@@ -1,11 +1,17 @@
 #include "TextBoxAccessible.h"
 
 #include "TextBox.h"
+#include "Utf16.h"
 
 #include <QAccessibleWidget>
+#include <algorithm>
 
 namespace morvalen::textbox {
 namespace {
+
+// A screen reader speaks what an edit event carries; past this it gets the start of a long text
+// and asks the text interface for the rest, rather than tens of megabytes over the bus.
+constexpr std::size_t kAnnouncedBytes = 64 * 1024;
 
 // Offsets here are UTF-16 code units, as Qt's accessibility counts them; the box counts bytes.
 class TextBoxAccessible : public QAccessibleWidget,
@@ -198,6 +204,42 @@ private:
 };
 
 } // namespace
+
+void announceReplacement(TextBox& box, std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
+{
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    const auto at = static_cast<int>(box.toUtf16(pos));
+    if (removed.size() > 0) {
+        std::string text = removed.toString();
+        text.resize(std::min(text.size(), kAnnouncedBytes));
+        QAccessibleTextRemoveEvent event(&box, at, decode(text));
+        QAccessible::updateAccessibility(&event);
+    }
+    if (insertedLength > 0) {
+        const std::size_t shown = box.buffer().characterStart(pos + std::min(insertedLength, kAnnouncedBytes));
+        QAccessibleTextInsertEvent event(&box, at, box.textRange(pos, shown));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void announceSelection(TextBox& box, bool hadSelection)
+{
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    const auto caret = static_cast<int>(box.toUtf16(box.cursorPosition()));
+    if (hadSelection || box.hasSelectedText()) {
+        QAccessibleTextSelectionEvent event(&box, static_cast<int>(box.toUtf16(box.selectionStart())),
+            static_cast<int>(box.toUtf16(box.selectionEnd())));
+        event.setCursorPosition(caret);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextCursorEvent event(&box, caret);
+        QAccessible::updateAccessibility(&event);
+    }
+}
 
 QAccessibleInterface* accessibleTextBox(const QString& className, QObject* object)
 {

@@ -2,11 +2,21 @@
 // row table as lines, and edits through the editable-text interface.
 #pragma once
 
+#include <cstddef>
+
 class QAccessibleInterface;
 class QObject;
 class QString;
 
 namespace morvalen::textbox {
+
+class TextBox;
+class TextSnapshot;
+
+// Tells screen readers that [pos, pos + removed.size()) became insertedLength bytes of the text.
+void announceReplacement(TextBox& box, std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength);
+// Tells screen readers where the caret and the selection are now.
+void announceSelection(TextBox& box, bool hadSelection);
 
 // A factory for QAccessible::installFactory.
 QAccessibleInterface* accessibleTextBox(const QString& className, QObject* object);

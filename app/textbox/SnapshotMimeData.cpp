@@ -1,0 +1,74 @@
+#include "SnapshotMimeData.h"
+
+#include "Utf16.h"
+#include "textconv/boxtext.h"
+
+namespace morvalen::textbox {
+namespace {
+
+const QString kPlain = QStringLiteral("text/plain");
+const QString kUtf8 = QStringLiteral("text/plain;charset=utf-8");
+// The hint KDE's Klipper and other clipboard managers read, as KeePassXC sets it.
+const QString kPasswordHint = QStringLiteral("x-kde-passwordManagerHint");
+
+} // namespace
+
+SnapshotMimeData::SnapshotMimeData(TextSnapshot text, bool secret)
+    : m_text(std::move(text))
+    , m_secret(secret)
+{
+}
+
+QStringList SnapshotMimeData::formats() const
+{
+    QStringList formats {kPlain, kUtf8};
+    if (m_secret) {
+        formats.append(kPasswordHint);
+    }
+    return formats;
+}
+
+bool SnapshotMimeData::hasFormat(const QString& mimeType) const
+{
+    return formats().contains(mimeType);
+}
+
+QVariant SnapshotMimeData::retrieveData(const QString& mimeType, QMetaType type) const
+{
+    if (m_secret && mimeType == kPasswordHint) {
+        return QByteArray("secret");
+    }
+    if (mimeType != kPlain && mimeType != kUtf8) {
+        return {};
+    }
+    if (type.id() == QMetaType::QByteArray) {
+        return utf8();
+    }
+    return decode(m_text.toString());
+}
+
+// The text as valid UTF-8: a byte that starts no sequence becomes U+FFFD, as pasting shows it.
+QByteArray SnapshotMimeData::utf8() const
+{
+    std::string text = m_text.toString();
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(text.size()));
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = characterLength(text, i);
+        if (length == 1) {
+            bytes.append(text.data() + copied, static_cast<qsizetype>(i - copied));
+            bytes.append("\xEF\xBF\xBD");
+            copied = i + 1;
+        }
+        i += length;
+    }
+    bytes.append(text.data() + copied, static_cast<qsizetype>(text.size() - copied));
+    return bytes;
+}
+
+} // namespace morvalen::textbox

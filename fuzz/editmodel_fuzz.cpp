@@ -1,0 +1,241 @@
+// Edits, undos and redos in random order on the text box's editing model. A plain string replays
+// every edit; after each step the model's text must equal it, the history must count the steps
+// the replay counted, undo must bring back the text and selection from before its step, and the
+// caret and anchor must stand at character starts. At the end, undoing everything must give the
+// text last set from code and redoing everything the latest text.
+//
+// Input: operations, each an opcode byte and its arguments (see Session::step). Inserted text is
+// one of kTokens, so that clusters, line breaks and malformed bytes turn up often.
+#include "EditModel.h"
+#include "fuzz_support.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace morvalen::fuzz;
+using namespace morvalen::textbox;
+
+namespace {
+
+constexpr std::size_t kMaxSteps = 512;
+
+// A letter, a blank, a line break, a combining mark, a two-byte letter, an emoji, a word, and
+// malformed bytes: a stray continuation byte, a lone lead byte, a cut-short sequence.
+constexpr std::array<std::string_view, 10> kTokens
+    = {"a", " ", "\n", "\xCC\x81", "\xC3\xA9", "\xF0\x9F\x98\x80", "word ", "\x80", "\xF0", "\xE2\x82"};
+
+// Clusters are a character and the combining marks (U+0300 to U+036F) after it; words end at
+// blanks. Written here from those definitions, not taken from the widget.
+class PlainBoundaries : public Boundaries
+{
+public:
+    std::size_t step(const TextBuffer& text, std::size_t pos, Direction direction, Unit unit) override
+    {
+        const bool forward = direction == Direction::Forward;
+        const auto move = [&](std::size_t at) { return forward ? text.nextCharacter(at) : text.previousCharacter(at); };
+        const auto mark = [&](std::size_t at) {
+            const auto lead = static_cast<unsigned char>(text.at(at));
+            return at + 1 < text.size()
+                && (lead == 0xCC || (lead == 0xCD && static_cast<unsigned char>(text.at(at + 1)) <= 0xAF));
+        };
+        const auto blank = [&](std::size_t at) { return text.at(forward ? at : at - 1) == ' '; };
+        const auto atEnd = [&](std::size_t at) { return forward ? at >= text.size() : at == 0; };
+        if (unit == Unit::Character) {
+            pos = move(pos);
+            while (!atEnd(pos) && pos > 0 && mark(pos)) {
+                pos = move(pos);
+            }
+            return pos;
+        }
+        while (!atEnd(pos) && !blank(pos)) {
+            pos = move(pos);
+        }
+        while (!atEnd(pos) && blank(pos)) {
+            pos = move(pos);
+        }
+        return pos;
+    }
+};
+
+class Session
+{
+public:
+    Session(const std::uint8_t* data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+        , m_model(m_boundaries)
+    {
+        m_model.setMultiLine(byte() & 1);
+        m_states.push_back({});
+    }
+
+    void run()
+    {
+        for (std::size_t steps = 0; m_at < m_size && steps < kMaxSteps; ++steps) {
+            step();
+            checkState();
+        }
+        while (m_model.canUndo()) {
+            m_model.undo();
+        }
+        check(text() == m_states.front().text, "undoing everything gives the text set from code", text());
+        while (m_model.canRedo()) {
+            m_model.redo();
+        }
+        check(text() == m_states.back().text, "redoing everything gives the latest text", text());
+    }
+
+private:
+    struct State
+    {
+        std::string text;
+        Selection before; // the selection before the step that led here
+    };
+
+    std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    std::size_t position()
+    {
+        const std::size_t raw = (std::size_t {byte()} << 8) | byte();
+        return raw % (m_model.text().size() + 2); // now and then past the end
+    }
+    std::string token() { return std::string(kTokens[byte() % kTokens.size()]); }
+    std::string text() const { return m_model.text().copy(0, m_model.text().size()); }
+
+    void step()
+    {
+        const std::uint8_t op = byte();
+        const Selection before = m_model.selection();
+        const std::size_t start = m_model.selectionStart();
+        const std::size_t length = m_model.selectionEnd() - start;
+        switch (op % 12) {
+        case 0: {
+            std::string fresh = token() + token() + token();
+            m_model.setText(fresh);
+            m_plain = fresh;
+            m_states = {{fresh, {}}};
+            m_done = 0;
+            return;
+        }
+        case 1:
+        case 2: {
+            const std::string typed = token();
+            m_model.insert(typed, op % 12 == 1 ? EditKind::Typing : EditKind::Other);
+            if (!typed.empty() || length > 0) {
+                m_plain.replace(start, length, typed);
+            }
+            break;
+        }
+        case 3: {
+            const std::size_t caret = m_model.caret();
+            const std::size_t from = length > 0 ? start : m_model.text().previousCharacter(caret);
+            m_model.backspace();
+            m_plain.erase(from, length > 0 ? length : caret - from);
+            break;
+        }
+        case 4: {
+            const std::size_t to
+                = length > 0 ? start + length : m_model.step(start, Direction::Forward, Unit::Character);
+            m_model.deleteForward();
+            m_plain.erase(start, to - start);
+            break;
+        }
+        case 5: m_model.moveTo(position(), (op & 0x80) != 0); return;
+        case 6: {
+            const std::size_t anchor = position();
+            m_model.select(anchor, position());
+            return;
+        }
+        case 7: m_model.selectAll(); return;
+        case 8:
+            if (m_done > 0) {
+                m_model.undo();
+                --m_done;
+                check(m_model.selection() == m_states[m_done + 1].before, "undo puts back the selection", text());
+            }
+            return;
+        case 9:
+            if (m_done + 1 < m_states.size()) {
+                m_model.redo();
+                ++m_done;
+            }
+            return;
+        case 10: {
+            std::size_t from = std::min(position(), m_model.text().size());
+            std::size_t to = std::min(position(), m_model.text().size());
+            from = m_model.text().characterStart(std::min(from, to));
+            to = m_model.text().characterStart(std::max(from, to));
+            const std::string typed = token();
+            m_model.replace(from, to, typed, EditKind::Other);
+            m_plain.replace(from, to - from, typed);
+            break;
+        }
+        default: {
+            const std::string lineBreak = op & 1 ? "\n" : "";
+            if (lineBreak.empty()) {
+                m_model.removeSelection();
+                m_plain.erase(start, length);
+            } else {
+                m_model.insert(lineBreak, EditKind::Other);
+                m_plain.replace(start, length, lineBreak);
+            }
+            break;
+        }
+        }
+        recordStep(before);
+    }
+
+    // After an edit the history has one step more, or the same number when the edit joined the
+    // last step (or changed nothing); what was undone cannot be redone any more.
+    void recordStep(Selection before)
+    {
+        const std::size_t steps = m_model.history().undoSteps();
+        if (steps == m_done + 1) {
+            m_states.resize(m_done + 1);
+            m_states.push_back({m_plain, before});
+            m_done = steps;
+        } else {
+            check(steps == m_done, "an edit adds at most one step");
+            check(m_done > 0 || m_plain == m_states.front().text, "an edit is recorded");
+            if (m_model.history().redoSteps() == 0) {
+                m_states.resize(m_done + 1);
+            }
+            m_states[m_done].text = m_plain;
+        }
+    }
+
+    void checkState()
+    {
+        if (m_done < m_states.size()) {
+            m_plain = m_states[m_done].text;
+        }
+        check(text() == m_plain, "the text equals the plain replay", text());
+        const UndoHistory& history = m_model.history();
+        check(history.undoSteps() == m_done, "undo steps as the replay counted them");
+        check(history.redoSteps() == m_states.size() - 1 - m_done, "redo steps as the replay counted them");
+        const TextBuffer& buffer = m_model.text();
+        for (const std::size_t pos : {m_model.caret(), m_model.anchor()}) {
+            check(pos <= buffer.size() && buffer.characterStart(pos) == pos, "caret and anchor at character starts");
+        }
+    }
+
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+    PlainBoundaries m_boundaries;
+    EditModel m_model;
+    std::string m_plain;
+    std::vector<State> m_states; // the text after each step, the first set from code
+    std::size_t m_done = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Session(data, size).run();
+    return 0;
+}

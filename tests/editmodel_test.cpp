@@ -1,0 +1,272 @@
+// The editing model and its undo history without a widget: scripts of edits, and the text, caret,
+// selection and undo steps expected after them. Boundaries here are plain: a letter with the
+// combining marks after it is one cluster, words end at spaces.
+#include "EditModel.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace morvalen::textbox;
+
+namespace {
+
+bool combining(const TextBuffer& text, std::size_t pos)
+{
+    // U+0300 to U+036F: CC 80 to CD AF.
+    const auto lead = static_cast<unsigned char>(text.at(pos));
+    return pos + 1 < text.size()
+        && (lead == 0xCC || (lead == 0xCD && static_cast<unsigned char>(text.at(pos + 1)) <= 0xAF));
+}
+
+class PlainBoundaries : public Boundaries
+{
+public:
+    std::size_t step(const TextBuffer& text, std::size_t pos, Direction direction, Unit unit) override
+    {
+        const bool forward = direction == Direction::Forward;
+        const auto move = [&](std::size_t at) { return forward ? text.nextCharacter(at) : text.previousCharacter(at); };
+        if (unit == Unit::Character) {
+            pos = move(pos);
+            while (pos > 0 && pos < text.size() && combining(text, pos)) {
+                pos = move(pos);
+            }
+            return pos;
+        }
+        const auto space = [&](std::size_t at) { return text.at(at) == ' '; };
+        if (forward) {
+            while (pos < text.size() && !space(pos)) {
+                ++pos;
+            }
+            while (pos < text.size() && space(pos)) {
+                ++pos;
+            }
+            return pos;
+        }
+        while (pos > 0 && space(pos - 1)) {
+            --pos;
+        }
+        while (pos > 0 && !space(pos - 1)) {
+            --pos;
+        }
+        return pos;
+    }
+};
+
+// Counts what the model reports, to show each change is reported once.
+struct Reports : EditObserver
+{
+    void textReplaced(std::size_t, const TextSnapshot&, std::size_t) override { ++replaced; }
+    void selectionMoved(Selection) override { ++moved; }
+    int replaced = 0;
+    int moved = 0;
+};
+
+// One step of a script: t:abc types each character, i:abc inserts as code does, p:abc pastes,
+// m:N moves the caret, s:A,C selects from A to C, b is Backspace, d Delete, x removes the
+// selection, n a line break, a selects all, u undoes and r redoes.
+void run(EditModel& model, const std::string& script)
+{
+    std::istringstream steps(script);
+    for (std::string step; std::getline(steps, step, '|');) {
+        const char op = step[0];
+        const std::string arg = step.size() > 2 ? step.substr(2) : std::string();
+        switch (op) {
+        case 't':
+            for (std::size_t i = 0; i < arg.size();) {
+                const std::size_t length = utf8Length(std::string_view(arg).substr(i));
+                model.insert(arg.substr(i, length), EditKind::Typing);
+                i += length;
+            }
+            break;
+        case 'i': model.insert(arg, EditKind::Typing); break;
+        case 'p': model.insert(arg, EditKind::Other); break;
+        case 'm': model.moveTo(std::stoul(arg), false); break;
+        case 's': model.select(std::stoul(arg), std::stoul(arg.substr(arg.find(',') + 1))); break;
+        case 'b': model.backspace(); break;
+        case 'd': model.deleteForward(); break;
+        case 'x': model.removeSelection(); break;
+        case 'n': model.insert("\n", EditKind::Other); break;
+        case 'a': model.selectAll(); break;
+        case 'u': model.undo(); break;
+        case 'r': model.redo(); break;
+        default: FAIL() << "no step " << step;
+        }
+    }
+}
+
+struct State
+{
+    std::string text;
+    std::size_t caret = 0;
+    std::size_t anchor = 0;
+    bool operator==(const State&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const State& s)
+{
+    return out << '"' << s.text << "\" caret " << s.caret << " anchor " << s.anchor;
+}
+
+State stateOf(const EditModel& model)
+{
+    return {model.text().copy(0, model.text().size()), model.caret(), model.anchor()};
+}
+
+struct UndoCase
+{
+    const char* name;
+    const char* script;
+    std::vector<State> undone; // after each undo, until none is left
+};
+
+// Both modes follow the one rule; the start text is set from code, so undo never goes past it.
+void checkUndo(const UndoCase& row, bool multiLine)
+{
+    SCOPED_TRACE(std::string(row.name) + (multiLine ? " (multi-line)" : " (one line)"));
+    PlainBoundaries boundaries;
+    EditModel model(boundaries);
+    model.setMultiLine(multiLine);
+    run(model, row.script);
+    const State edited = stateOf(model);
+    for (const State& expected : row.undone) {
+        ASSERT_TRUE(model.canUndo());
+        model.undo();
+        EXPECT_EQ(stateOf(model), expected);
+    }
+    EXPECT_FALSE(model.canUndo());
+    // Redo brings back every step; the caret stands after what the last one inserted.
+    while (model.canRedo()) {
+        model.redo();
+    }
+    EXPECT_EQ(stateOf(model).text, edited.text);
+}
+
+} // namespace
+
+// The undo cases of Qt's own tests for QLineEdit (undo, undo_keypressevents, redo), on the model.
+TEST(UndoRule, QLineEditsOwnCasesHoldInBothModes)
+{
+    const UndoCase rows[] = {
+        {"numbers inserted at places", "i:1|i:5|m:1|i:3|m:1|i:2|m:3|i:4",
+            {{"1235", 3, 3}, {"135", 1, 1}, {"15", 1, 1}, {"", 0, 0}}},
+        {"hello world inserted at places", "i:World|m:0|i:Hello|m:0|i:Well|m:9|i:There",
+            {{"WellHelloWorld", 9, 9}, {"HelloWorld", 0, 0}, {"World", 0, 0}, {"", 0, 0}}},
+        {"a selection replaced", "t:Ensuring|t: instan|m:9|t:an |s:10,8|t: unique instance.",
+            {{"Ensuring an instan", 8, 10}, {"Ensuring instan", 9, 9}, {"", 0, 0}}},
+        {"typing and moving the caret", "t:AFRAID|m:0|t:VERY|m:0|t:BE|m:12|t:!",
+            {{"BEVERYAFRAID", 12, 12}, {"VERYAFRAID", 0, 0}, {"AFRAID", 0, 0}, {"", 0, 0}}},
+        {"a selection deleted", "t:1234|m:2|s:2,4|d", {{"1234", 4, 2}, {"", 0, 0}}},
+        {"a deletion undone, then another", "t:AB12|s:0,2|d|u|m:2|s:2,4|d", {{"AB12", 4, 2}, {"", 0, 0}}},
+        {"an undone replacement replaced again", "t:abcd|m:2|t:1234|s:6,2|t:5|u|t:6",
+            {{"ab1234cd", 2, 6}, {"abcd", 2, 2}, {"", 0, 0}}},
+        {"typing, then Backspace", "t:ABC|b", {{"ABC", 3, 3}, {"", 0, 0}}},
+    };
+    for (const UndoCase& row : rows) {
+        checkUndo(row, false);
+        checkUndo(row, true);
+    }
+}
+
+TEST(UndoRule, StepsEndWhereTheRuleSays)
+{
+    const UndoCase rows[] = {
+        {"Backspaces are one step", "t:abcd|b|b|b", {{"abcd", 4, 4}, {"", 0, 0}}},
+        {"Deletes are one step", "t:abcd|m:0|d|d|d", {{"abcd", 0, 0}, {"", 0, 0}}},
+        {"typing after Backspace is a new step", "t:ab|b|t:cd", {{"a", 1, 1}, {"ab", 2, 2}, {"", 0, 0}}},
+        {"Delete after Backspace is a new step", "t:abc|m:1|b|d", {{"bc", 0, 0}, {"abc", 1, 1}, {"", 0, 0}}},
+        {"a paste is a step of its own", "t:ab|p:XY|t:cd", {{"abXY", 4, 4}, {"ab", 2, 2}, {"", 0, 0}}},
+        {"a line break ends typing", "t:ab|n|t:cd", {{"ab\n", 3, 3}, {"ab", 2, 2}, {"", 0, 0}}},
+        {"a cut is a step of its own", "t:abcd|s:1,3|x|t:e", {{"ad", 1, 1}, {"abcd", 3, 1}, {"", 0, 0}}},
+        {"typing after an undo goes on with the step before", "t:ab|b|u|t:c", {{"", 0, 0}}},
+        {"select all and type", "t:abc|a|t:xy", {{"abc", 3, 0}, {"", 0, 0}}},
+        {"Backspace takes one code point of a cluster", "t:e\xCC\x81|b|b", {{"e\xCC\x81", 3, 3}, {"", 0, 0}}},
+    };
+    for (const UndoCase& row : rows) {
+        checkUndo(row, false);
+        checkUndo(row, true);
+    }
+}
+
+// Text and caret after edits, undo and redo, with no history check: the model's own operations.
+TEST(EditModel, EditsLeaveTextAndCaretAsExpected)
+{
+    struct Row
+    {
+        const char* name;
+        const char* start;
+        const char* script;
+        State expected;
+    } const rows[] = {
+        {"typing replaces the selection", "hello", "s:1,4|t:EY", {"hEYo", 3, 3}},
+        {"Delete takes a whole cluster", "ae\xCC\x81z", "m:1|d", {"az", 1, 1}},
+        {"Backspace takes one code point", "ae\xCC\x81z", "m:4|b", {"aez", 2, 2}},
+        {"Backspace at the start takes nothing", "ab", "m:0|b", {"ab", 0, 0}},
+        {"a selection moves to character starts", "\xC3\xA9\xC3\xA9", "s:1,3", {"\xC3\xA9\xC3\xA9", 2, 0}},
+        {"redo leaves the caret after the text it put back", "", "t:abc|m:0|p:XY|u|r", {"XYabc", 2, 2}},
+        {"undo puts back the selection", "", "t:abcd|s:3,1|x|u", {"abcd", 1, 3}},
+        {"nothing to undo keeps all", "keep", "u|r", {"keep", 4, 4}},
+        {"select all, Delete", "abc", "a|d", {"", 0, 0}},
+        {"a lead byte typed before stray bytes makes one character: the caret goes past it", "\x82\xAC", "m:0|i:\xE2",
+            {"\xE2\x82\xAC", 3, 3}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PlainBoundaries boundaries;
+        EditModel model(boundaries);
+        model.setText(row.start);
+        run(model, row.script);
+        EXPECT_EQ(stateOf(model), row.expected);
+    }
+}
+
+TEST(EditModel, EachChangeIsReportedOnceAndTheUpDownColumnIsForgottenOnAnyMove)
+{
+    PlainBoundaries boundaries;
+    Reports reports;
+    EditModel model(boundaries, &reports);
+    model.setText("hello world");
+    EXPECT_EQ(reports.replaced, 1);
+    EXPECT_EQ(reports.moved, 1); // the caret went to the end
+    model.select(0, 5);
+    model.insert("HI", EditKind::Typing);
+    EXPECT_EQ(reports.replaced, 2);
+    EXPECT_EQ(reports.moved, 3);
+    model.moveTo(2, false); // where it is: nothing to report
+    EXPECT_EQ(reports.moved, 3);
+
+    model.setGoalColumn(40.0);
+    model.select(2, 2);
+    EXPECT_EQ(model.goalColumn(), 40.0); // nothing moved
+    model.moveTo(3, false);
+    EXPECT_FALSE(model.goalColumn());
+    model.setGoalColumn(40.0);
+    model.insert("x", EditKind::Typing);
+    EXPECT_FALSE(model.goalColumn());
+}
+
+TEST(EditModel, WordsUnderADoubleClick)
+{
+    struct Row
+    {
+        const char* name;
+        bool multiLine;
+        const char* text;
+        std::size_t at;
+        std::pair<std::size_t, std::size_t> word;
+    } const rows[] = {
+        {"one line: the word at the position", false, "ab cd ef", 4, {3, 5}},
+        {"one line: blanks after the word are left", false, "ab cd  ef", 5, {3, 5}},
+        {"multi-line: a run of punctuation is a word", true, "... ab", 0, {0, 3}},
+        {"multi-line: within the paragraph", true, "ab\ncd", 3, {3, 5}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PlainBoundaries boundaries;
+        EditModel model(boundaries);
+        model.setMultiLine(row.multiLine);
+        model.setText(row.text);
+        EXPECT_EQ(model.wordAround(row.at), row.word);
+    }
+}
