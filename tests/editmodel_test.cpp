@@ -217,28 +217,3 @@ TEST(EditModel, EachChangeIsReportedOnceAndTheUpDownColumnIsForgottenOnAnyMove)
     model.insert("x", EditKind::Typing);
     EXPECT_FALSE(model.goalColumn());
 }
-
-TEST(EditModel, WordsUnderADoubleClick)
-{
-    struct Row
-    {
-        const char* name;
-        bool multiLine;
-        const char* text;
-        std::size_t at;
-        std::pair<std::size_t, std::size_t> word;
-    } const rows[] = {
-        {"one line: the word at the position", false, "ab cd ef", 4, {3, 5}},
-        {"one line: blanks after the word are left", false, "ab cd  ef", 5, {3, 5}},
-        {"multi-line: a run of punctuation is a word", true, "... ab", 0, {0, 3}},
-        {"multi-line: within the paragraph", true, "ab\ncd", 3, {3, 5}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        PlainBoundaries boundaries;
-        EditModel model(boundaries);
-        model.setMultiLine(row.multiLine);
-        model.setText(row.text);
-        EXPECT_EQ(model.wordAround(row.at), row.word);
-    }
-}

@@ -204,8 +204,8 @@ std::size_t copiesInMemory(const std::array<char, 64>& masked)
             const auto size = std::min<std::uintptr_t>(chunk.size(), end - at);
             const ssize_t got = ::pread(mem, chunk.data(), size, static_cast<off_t>(at));
             const auto unmasked = [](char c, char m) { return (c ^ kMask) == m; };
-            for (auto i = chunk.begin(), end = chunk.begin() + std::max<ssize_t>(got, 0);
-                 (i = std::search(i, end, masked.begin(), masked.end(), unmasked)) != end; ++i)
+            for (auto i = chunk.begin(), read = chunk.begin() + std::max<ssize_t>(got, 0);
+                 (i = std::search(i, read, masked.begin(), masked.end(), unmasked)) != read; ++i)
                 ++found;
             if (size < chunk.size()) {
                 break;
