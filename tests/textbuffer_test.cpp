@@ -72,35 +72,6 @@ TEST(TextBuffer, EditsInTheMiddleCopyNoneOfTheText)
     EXPECT_EQ(buffer.pieceCount(), 1u);
 }
 
-TEST(TextBuffer, SmallPiecesMergeSoTheirNumberStaysBounded)
-{
-    struct Row
-    {
-        const char* name;
-        std::size_t step; // between edits
-        bool erase;
-    };
-    for (const Row& row : {Row {"a character typed every 10 bytes", 10, false}, Row {"every 600 bytes", 600, false},
-             Row {"a byte erased every 700 bytes", 700, true}}) {
-        SCOPED_TRACE(row.name);
-        std::string model = keyLike(200'000);
-        TextBuffer buffer;
-        buffer.assign(model);
-        for (std::size_t pos = 1; pos < model.size(); pos += row.step) {
-            if (row.erase) {
-                buffer.erase(pos, 1);
-                model.erase(pos, 1);
-            } else {
-                buffer.insert(pos, std::string_view("é"));
-                model.insert(pos, "é");
-            }
-        }
-        EXPECT_LE(buffer.pieceCount(), 2 * model.size() / TextBuffer::kSmallPiece + 1);
-        EXPECT_EQ(buffer.copy(0, model.size()), model);
-        EXPECT_EQ(buffer.isAscii(), row.erase);
-    }
-}
-
 TEST(TextBuffer, ACopyTypesIntoItsOwnBlock)
 {
     TextBuffer original;

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
@@ -202,13 +203,10 @@ std::size_t copiesInMemory(const std::array<char, 64>& masked)
         for (std::uintptr_t at = start; at < end; at += chunk.size() - masked.size() + 1) {
             const auto size = std::min<std::uintptr_t>(chunk.size(), end - at);
             const ssize_t got = ::pread(mem, chunk.data(), size, static_cast<off_t>(at));
-            for (ssize_t i = 0; i + static_cast<ssize_t>(masked.size()) <= got; ++i) {
-                std::size_t j = 0;
-                while (j < masked.size() && (chunk[static_cast<std::size_t>(i) + j] ^ kMask) == masked[j]) {
-                    ++j;
-                }
-                found += j == masked.size();
-            }
+            const auto unmasked = [](char c, char m) { return (c ^ kMask) == m; };
+            for (auto i = chunk.begin(), read = chunk.begin() + std::max<ssize_t>(got, 0);
+                 (i = std::search(i, read, masked.begin(), masked.end(), unmasked)) != read; ++i)
+                ++found;
             if (size < chunk.size()) {
                 break;
             }
