@@ -316,13 +316,9 @@ TEST_F(Cli, TheProgramExitsAsScriptsExpect)
 // process that may map only 256 MB.
 TEST_F(Cli, EightMebibytesRoundTripInAQuarterGigabyte)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's shadow memory alone exceeds the cap";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "the sanitizer's shadow memory alone exceeds the cap";
-#endif
-#endif
+    if (testing::kUnderAddressSanitizer) {
+        GTEST_SKIP() << "the sanitizer's shadow memory alone exceeds the cap";
+    }
     const std::string plain = testing::repeat("0123456789abcDEF", 1 << 19);
     write("plain.hex", plain);
     const ProcessResult result = testing::runProcess("/bin/sh",

@@ -8,7 +8,22 @@
 #include <string>
 #include <string_view>
 
+// AddressSanitizer reserves terabytes of shadow memory and keeps freed blocks in quarantine: tests
+// that cap or search the whole address space skip under it.
+#if defined(__SANITIZE_ADDRESS__)
+#define MORVALEN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORVALEN_ASAN 1
+#endif
+#endif
+#ifndef MORVALEN_ASAN
+#define MORVALEN_ASAN 0
+#endif
+
 namespace morvalen::testing {
+
+inline constexpr bool kUnderAddressSanitizer = MORVALEN_ASAN != 0;
 
 // The kind of Error a call throws, or nothing when it returns.
 std::optional<ErrorKind> errorOf(auto&& call)
