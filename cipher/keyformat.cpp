@@ -216,15 +216,13 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
             char* const digits = m_digits.data();
             const std::size_t digitCount = m_digits.size();
             std::size_t groups = m_groupCount;
-            while (i + kUsualGroupSpan <= piece.size()) {
+            // A group past the last digit is left to closeGroup, which fails on it.
+            while (groups < digitCount && i + kUsualGroupSpan <= piece.size()) {
                 const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
                 if (!masks) {
                     break;
                 }
-                // Groups past the digit count only need counting, for the message.
-                if (groups < digitCount) {
-                    digits[groups] = kHexDigits[hexValue(digits[groups]) ^ *masks];
-                }
+                digits[groups] = kHexDigits[hexValue(digits[groups]) ^ *masks];
                 ++groups;
                 i += kUsualGroupChars;
             }
@@ -321,10 +319,13 @@ void KeyReader::finishMask()
 
 void KeyReader::closeGroup()
 {
-    // Groups past the digit count only need counting, for the message.
-    if (m_groupCount < m_digits.size()) {
-        m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
+    // Certain now, so the rest of the key, perhaps gigabytes, is not read to say so.
+    if (m_groupCount == m_digits.size()) {
+        const std::string what = "more than " + counted(m_groupCount, "mask group", "mask groups") + " for "
+            + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.";
+        fail(what, what);
     }
+    m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
     ++m_groupCount;
     m_groupXor = 0;
     m_inGroup = false;
@@ -346,7 +347,7 @@ void KeyReader::finish() const
         fail("the text from " + positionText(m_groupPlace.offset) + " is not closed by '|'.",
             "this group is not closed by '|'.", m_groupPlace, m_significantEnd - m_groupPlace.offset);
     }
-    if (m_groupCount != m_digits.size()) {
+    if (m_groupCount < m_digits.size()) {
         const std::string what = counted(m_groupCount, "mask group", "mask groups") + " for "
             + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.";
         fail(what, what);

@@ -71,9 +71,10 @@ private:
 
 // XORs the masks of group i into digits[i], upper-case hex digits as HexReader gives them.
 // Throws InvalidInput about the encrypting bits when the text breaks the format or does not hold
-// exactly one group per digit; the digits are then partly decrypted, so callers hand in a copy
-// they can drop. Positions in its messages are byte offsets plus one, and columns count bytes:
-// it stops at the first byte that is not ASCII, so up to any place it reports the two agree.
+// exactly one group per digit, a group past the last digit as soon as it closes; the digits are
+// then partly decrypted, so callers hand in a copy they can drop. Positions in its messages are
+// byte offsets plus one, and columns count bytes: it stops at the first byte that is not ASCII,
+// so up to any place it reports the two agree.
 class KeyReader
 {
 public:

@@ -74,7 +74,8 @@ TEST(Decrypt, ErrorsSayWhatAndWhere)
         SCOPED_TRACE("hex " + text);
         EXPECT_EQ(decrypt(text, "||"), "Hex encrypted: " + what + place);
     }
-    EXPECT_EQ(decrypt("", "|"), "Encrypting bits: 1 mask group for 0 hex digits; each digit needs its own group.");
+    EXPECT_EQ(
+        decrypt("", "|"), "Encrypting bits: more than 0 mask groups for 0 hex digits; each digit needs its own group.");
     // g is read eight bytes at a time; places must be right after that path as after the other.
     const std::string g = group("0101"); // 66 characters
     for (const auto& [bits, what, place] : std::vector<std::tuple<std::string, std::string, std::string>> {
@@ -90,7 +91,8 @@ TEST(Decrypt, ErrorsSayWhatAndWhere)
              {g + ",0101,0101,0101 \n", "the text from position 67 is not closed by '|'.", "@66:,0101,0101,0101"},
              {g + g + "  ,", "the text from position 135 is not closed by '|'.", "@134:,"},
              {g, "1 mask group for 2 hex digits; each digit needs its own group.", ""},
-             {g + g + g, "3 mask groups for 2 hex digits; each digit needs its own group.", ""}}) {
+             // Failed where the third group closes, before the bad character after it.
+             {g + g + g + "x", "more than 2 mask groups for 2 hex digits; each digit needs its own group.", ""}}) {
         SCOPED_TRACE("key " + bits);
         EXPECT_EQ(decrypt("12", bits), "Encrypting bits: " + what + place);
     }

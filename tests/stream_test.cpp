@@ -109,6 +109,30 @@ TEST(KeyReader, AnyPiecesGiveTheDigitsOrTheErrorOfTheWholeKey)
     }
 }
 
+// A key of gigabytes of '|' is not read to its end to say it has too many groups: the piece that
+// closes the group past the last digit fails, whole groups read at once or not.
+TEST(KeyReader, AGroupPastTheLastDigitFailsAtThePieceThatClosesIt)
+{
+    const std::string g = testing::repeat(",0110", 13) + "|";
+    const std::string three = g + g + g;
+    const std::string open = g + ",0110";
+    for (const Pieces& pieces : {Pieces {three}, Pieces {g, open, "|"}, Pieces {"||", "|"}}) {
+        std::string digits = "12";
+        KeyReader reader(digits);
+        std::size_t read = 0;
+        try {
+            for (; read < pieces.size(); ++read) {
+                reader.read(pieces[read]);
+            }
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(),
+                "Encrypting bits: more than 2 mask groups for 2 hex digits; each digit needs its "
+                "own group.");
+        }
+        EXPECT_EQ(read, pieces.size() - 1) << pieces.front();
+    }
+}
+
 // A group of the usual 13 masks is read whole when 80 bytes stand from its start; any one byte
 // changed must read as the byte-by-byte reader, which small pieces use, reads it.
 TEST(KeyReader, UsualGroupsReadWholeAgreeWithEveryOneByteChange)
@@ -139,7 +163,8 @@ TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
              {",0000|\n ,01x1|", afterHex, "'x' at position 25" + notABit + " / 'x'" + notABit + " @24+1 3:5"},
              // Found on the next line, placed where the mask begins.
              {",0000,010\n|", afterHex, "the mask at position 19 has " + threeDigits + "18+4 2:11"}}) {
-        EXPECT_EQ(readKey(key, "12", start), "Encrypting bits: " + expected) << key;
+        // Four digits, so that the groups before the bad mask are not too many.
+        EXPECT_EQ(readKey(key, "1234", start), "Encrypting bits: " + expected) << key;
     }
 }
 
