@@ -81,7 +81,7 @@ EncryptResult encrypthexbytes(
 
 // The same into result, whose strings keep their memory: a caller that encrypts again and again
 // writes a large key into pages it already has, where a fresh 70 MB string costs more in first
-// touches of its pages than making the key. Their old text is replaced, also on an error.
+// touches of its pages than making the key. After an error they hold no result.
 void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource& random = systemRandom(),
     const YieldFn& onExtraMask = {});
 

@@ -156,9 +156,11 @@ EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random, c
 void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource& random, const YieldFn& onExtraMask)
 {
     translateAllocationFailure([&] {
-        result.encryptedHex.clear();
         result.encryptingBits.clear();
-        result.encryptedHex = readHexDigits(hexadesimals, ErrorInput::PlainHex);
+        result.encryptedHex.resize(hexadesimals.size());
+        HexReader hex(ErrorInput::PlainHex);
+        result.encryptedHex.resize(hex.read(hexadesimals, result.encryptedHex.data()));
+        hex.finish();
         const std::size_t room = expectedKeySize(result.encryptedHex.size());
         if (room > result.encryptingBits.capacity()) {
             result.encryptingBits.reserve(room);

@@ -187,37 +187,31 @@ constexpr UsualGroupVectors kUsualGroupVectors = [] {
 }
 #endif
 
-// Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
-// as appending group by group costs more than making the groups.
+// Key text written straight into the key, which is grown first by the room the text can take,
+// and cut back to the text when done: no staging copy, and the string's memory is reused.
 class KeyText
 {
 public:
-    explicit KeyText(std::string& out)
+    KeyText(std::string& out, std::size_t room)
         : m_out(out)
+        , m_end(out.size())
     {
+        out.resize(m_end + room + kGroupTextSlack);
     }
+    KeyText(const KeyText&) = delete;
+    KeyText& operator=(const KeyText&) = delete;
+    ~KeyText() { m_out.resize(m_end); }
 
     void usual(std::span<const PackedGroup> groups)
     {
-        while (!groups.empty()) {
-            if (m_end + kUsualGroupChars + kGroupTextSlack > m_text.size()) {
-                flush();
-            }
-            const std::size_t count
-                = std::min(groups.size(), (m_text.size() - kGroupTextSlack - m_end) / kUsualGroupChars);
-            writeUsualGroups(groups.first(count), m_text.data() + m_end);
-            m_end += count * kUsualGroupChars;
-            groups = groups.subspan(count);
-        }
+        writeUsualGroups(groups, m_out.data() + m_end);
+        m_end += groups.size() * kUsualGroupChars;
     }
 
     void masks(MaskGroup masks)
     {
         for (const std::uint8_t mask : masks) {
-            if (m_end + kMaskTexts[mask].size() > m_text.size()) {
-                flush();
-            }
-            std::memcpy(m_text.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+            std::memcpy(m_out.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
             m_end += kMaskChars;
         }
     }
@@ -231,31 +225,18 @@ public:
         close();
     }
 
-    void close()
-    {
-        if (m_end == m_text.size()) {
-            flush();
-        }
-        m_text[m_end++] = '|';
-    }
-
-    void flush()
-    {
-        m_out.append(m_text.data(), m_end);
-        m_end = 0;
-    }
+    void close() { m_out[m_end++] = '|'; }
 
 private:
     std::string& m_out;
-    std::array<char, 64 * kUsualGroupChars + kGroupTextSlack> m_text;
-    std::size_t m_end = 0;
+    std::size_t m_end;
 };
 
 } // namespace
 
 void KeyWriter::groups(const MaskBatch& batch)
 {
-    KeyText text(m_out);
+    KeyText text(m_out, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars);
     std::size_t next = 0;
     std::size_t extra = 0;
     for (const auto& [index, count] : batch.longer) {
@@ -265,22 +246,18 @@ void KeyWriter::groups(const MaskBatch& batch)
         extra += count;
     }
     text.usual(batch.groups.subspan(next));
-    text.flush();
 }
 
 void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
 {
-    KeyText text(m_out);
-    text.usual(groups);
-    text.flush();
+    KeyText(m_out, groups.size() * kUsualGroupChars).usual(groups);
 }
 
 void KeyWriter::group(MaskGroup masks)
 {
-    KeyText text(m_out);
+    KeyText text(m_out, masks.size() * kMaskChars + 1);
     text.masks(masks);
     text.close();
-    text.flush();
 }
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start, GroupTextPath path)
