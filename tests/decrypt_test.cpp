@@ -39,25 +39,6 @@ TEST(Decrypt, HandEditedKeysThatKeepTheFormat)
     EXPECT_EQ(decrypt("0f", "|,1111|"), "00");
 }
 
-TEST(Decrypt, BlanksAnywhereInALongKeyChangeNothing)
-{
-    // Whole masks are read eight bytes at a time; blanks push the reader between that and the
-    // byte-by-byte path at every offset, and both must agree.
-    std::string input = "0123456789ABCDEF0123456789abcdef";
-    const EncryptResult encrypted = encrypthexbytes(input);
-    for (std::size_t gap = 1; gap < 12; ++gap) {
-        std::string bits;
-        SCOPED_TRACE("a blank after every " + std::to_string(gap) + " bytes");
-        for (std::size_t i = 0; i < encrypted.encryptingBits.size(); ++i) {
-            bits += encrypted.encryptingBits[i];
-            if (i % gap == gap - 1) {
-                bits += " \n\t"[i % 3];
-            }
-        }
-        EXPECT_EQ(decrypt(encrypted.encryptedHex, bits), "0123456789ABCDEF0123456789ABCDEF");
-    }
-}
-
 TEST(Decrypt, ErrorsSayWhatAndWhere)
 {
     // Positions count characters, not bytes; invisible and broken ones are named by number. Places
