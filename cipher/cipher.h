@@ -79,8 +79,17 @@ private:
 EncryptResult encrypthexbytes(
     std::string& hexadesimals, RandomSource& random = systemRandom(), const YieldFn& onExtraMask = {});
 
+// The same into result, whose strings keep their memory: a caller that encrypts again and again
+// writes a large key into pages it already has, where a fresh 70 MB string costs more in first
+// touches of its pages than making the key. After an error they hold no result.
+void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource& random = systemRandom(),
+    const YieldFn& onExtraMask = {});
+
 // Plain hex, two upper-case digits per byte. The encrypting bits must hold exactly one group per
 // digit of the encrypted hex; any departure from the format is an error that says where.
 std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspassword);
+
+// The same into plain, which keeps its memory (see encryptInto); after an error it holds no result.
+void decryptInto(std::string& plain, std::string& hexadesimals, std::string_view bitspassword);
 
 } // namespace morvalen

@@ -148,17 +148,29 @@ void Encryptor::refill(std::size_t certain)
 
 EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random, const YieldFn& onExtraMask)
 {
-    return translateAllocationFailure([&] {
-        EncryptResult result;
-        result.encryptedHex = readHexDigits(hexadesimals, ErrorInput::PlainHex);
-        result.encryptingBits.reserve(expectedKeySize(result.encryptedHex.size()));
-        adviseHugePages(result.encryptingBits.data(), result.encryptingBits.capacity());
+    EncryptResult result;
+    encryptInto(result, hexadesimals, random, onExtraMask);
+    return result;
+}
+
+void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource& random, const YieldFn& onExtraMask)
+{
+    translateAllocationFailure([&] {
+        result.encryptingBits.clear();
+        result.encryptedHex.resize(hexadesimals.size());
+        HexReader hex(ErrorInput::PlainHex);
+        result.encryptedHex.resize(hex.read(hexadesimals, result.encryptedHex.data()));
+        hex.finish();
+        const std::size_t room = expectedKeySize(result.encryptedHex.size());
+        if (room > result.encryptingBits.capacity()) {
+            result.encryptingBits.reserve(room);
+            adviseHugePages(result.encryptingBits.data(), result.encryptingBits.capacity());
+        }
         KeyWriter key(result.encryptingBits);
         Encryptor(random, onExtraMask).encrypt(result.encryptedHex, key);
         if (!result.encryptedHex.empty()) {
             hexadesimals.clear();
         }
-        return result;
     });
 }
 

@@ -13,15 +13,6 @@ namespace morvalen {
 // Bytes past the end of the text that writing it may overwrite.
 inline constexpr std::size_t kGroupTextSlack = 32;
 
-enum class GroupTextPath
-{
-    Fastest, // the vector path where the processor has it, else the plain one
-    Plain,
-    Vector, // only where hasVectorGroupText()
-};
-
-bool hasVectorGroupText() noexcept;
-
 // Writes the groups' text, kUsualGroupChars bytes each with its closing '|', to out, which has
 // room for groups.size() * kUsualGroupChars + kGroupTextSlack bytes.
 void writeUsualGroups(std::span<const PackedGroup> groups, char* out, GroupTextPath path = GroupTextPath::Fastest);

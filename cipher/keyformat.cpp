@@ -13,6 +13,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MORVALEN_KEY_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace morvalen {
 namespace {
@@ -31,6 +35,11 @@ constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
 // A fresh key's group, 13 masks and the '|', is matched whole in five 16-byte blocks: the bytes
 // that must be ',' or '|' exactly, and the digits, which may differ in their lowest bit only.
 constexpr std::size_t kUsualGroupSpan = 80; // bytes read, the group and what follows
+// What the matchers below give for text that is not 13 masks.
+constexpr unsigned kNoMatch = 16;
+// The bits that '|' and ',' share, compared in the byte after 13 masks: a group of more masks
+// begins as a usual one, and the rest of it is read mask by mask.
+constexpr std::uint8_t kEndKeep = static_cast<std::uint8_t>(~('|' ^ ','));
 struct UsualGroupPattern
 {
     alignas(16) std::array<std::uint8_t, kUsualGroupSpan> keep {}; // bits compared
@@ -43,8 +52,8 @@ constexpr UsualGroupPattern kUsualGroup = [] {
     UsualGroupPattern pattern;
     for (std::size_t p = 0; p < kUsualGroupChars; ++p) {
         const bool digit = p % kMaskChars != 0 && p + 1 != kUsualGroupChars;
-        pattern.keep[p] = digit ? 0xFE : 0xFF;
-        pattern.want[p] = digit ? '0' : p + 1 == kUsualGroupChars ? '|' : ',';
+        pattern.keep[p] = digit ? 0xFE : p + 1 == kUsualGroupChars ? kEndKeep : 0xFF;
+        pattern.want[p] = digit ? '0' : ',';
         if (digit) {
             pattern.digits[p % kMaskChars - 1][p / 64] |= std::uint64_t {1} << (p % 64);
         }
@@ -52,9 +61,10 @@ constexpr UsualGroupPattern kUsualGroup = [] {
     return pattern;
 }();
 
-// The XOR of the masks of the usual group at text, which has kUsualGroupSpan bytes to read; none
-// when the text is anything else there.
-std::optional<std::uint8_t> usualGroupXor(const char* text)
+// The XOR of the 13 masks at text, which has kUsualGroupSpan bytes to read, when a group of 13 or
+// more begins there: the byte after them matches '|' and ',' (and two more the caller rejects).
+// kNoMatch when the text is anything else there.
+unsigned usualGroupXor(const char* text)
 {
     __m128i differ = _mm_setzero_si128();
     std::array<std::uint64_t, 2> low {}; // the lowest bit of every byte
@@ -68,48 +78,140 @@ std::optional<std::uint8_t> usualGroupXor(const char* text)
         low[block / 4] |= bits << (16 * (block % 4));
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF) {
-        return std::nullopt;
+        return kNoMatch;
     }
-    std::uint8_t result = 0;
+    unsigned result = 0;
     for (std::size_t digit = 0; digit < 4; ++digit) {
         const std::uint64_t ones = (low[0] & kUsualGroup.digits[digit][0]) ^ (low[1] & kUsualGroup.digits[digit][1]);
-        result = static_cast<std::uint8_t>(result | std::popcount(ones) % 2 << (3 - digit));
+        result |= static_cast<unsigned>(std::popcount(ones) % 2) << (3 - digit);
     }
     return result;
 }
 #endif
 
-// Key text gathered where the stores stay in the cache and appended a few kilobytes at a time,
-// as appending group by group costs more than making the groups.
+// Reads usual groups from piece[i] on, up to the last digit, into digits; returns where it stopped.
+// open: the XOR of the first 13 masks of a group with more, where it stopped in one.
+template<std::size_t Span, auto Match>
+[[gnu::always_inline]] inline std::size_t readUsualGroups(std::string_view piece, std::size_t i, std::span<char> digits,
+    std::size_t& groups, std::optional<std::uint8_t>& open)
+{
+    // In locals: the digits are chars, so every store to them could change a member.
+    char* const text = digits.data();
+    const std::size_t digitCount = digits.size();
+    std::size_t count = groups;
+    while (count < digitCount && i + Span <= piece.size()) {
+        const unsigned masks = Match(piece.data() + i);
+        if (masks == kNoMatch) {
+            break;
+        }
+        const char end = piece[i + kUsualGroupChars - 1];
+        if (end != '|') {
+            if (end == ',') {
+                open = static_cast<std::uint8_t>(masks);
+                i += kUsualGroupChars - 1;
+            }
+            break;
+        }
+        text[count] = kHexDigits[hexValue(text[count]) ^ masks];
+        ++count;
+        i += kUsualGroupChars;
+    }
+    groups = count;
+    return i;
+}
+
+std::size_t readUsualGroupsSse2(std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups,
+    std::optional<std::uint8_t>& open)
+{
+    return readUsualGroups<kUsualGroupSpan, usualGroupXor>(piece, i, digits, groups, open);
+}
+
+#if MORVALEN_KEY_AVX2
+// The same match in three 32-byte loads, at 0, 32 and 34, which end with the group's '|': the
+// bytes compared there, and the mask of each.
+struct UsualGroupVectors
+{
+    alignas(32) std::array<std::uint8_t, 96> keep {};
+    alignas(32) std::array<std::uint8_t, 96> want {};
+};
+constexpr std::array<std::size_t, 3> kVectorStarts = {0, 32, kUsualGroupChars - 32};
+constexpr UsualGroupVectors kUsualGroupVectors = [] {
+    UsualGroupVectors vectors;
+    for (std::size_t v = 0; v < 3; ++v) {
+        for (std::size_t j = 0; j < 32; ++j) {
+            const std::size_t p = kVectorStarts[v] + j;
+            const bool digit = p % kMaskChars != 0 && p + 1 != kUsualGroupChars;
+            vectors.keep[32 * v + j] = digit ? 0xFE : p + 1 == kUsualGroupChars ? kEndKeep : 0xFF;
+            vectors.want[32 * v + j] = digit ? '0' : ',';
+        }
+    }
+    return vectors;
+}();
+
+// usualGroupXor with AVX2, reading only the group's kUsualGroupChars bytes.
+[[gnu::target("avx2")]] unsigned usualGroupXorAvx2(const char* text)
+{
+    __m256i bytes[3];
+    __m256i match = _mm256_set1_epi8(-1);
+    for (std::size_t v = 0; v < 3; ++v) {
+        bytes[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + kVectorStarts[v]));
+        const __m256i keep
+            = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUsualGroupVectors.keep.data() + 32 * v));
+        const __m256i want
+            = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUsualGroupVectors.want.data() + 32 * v));
+        match = _mm256_and_si256(match, _mm256_cmpeq_epi8(_mm256_and_si256(bytes[v], keep), want));
+    }
+    if (_mm256_movemask_epi8(match) != -1) {
+        return kNoMatch;
+    }
+    // The lowest bit of every byte: shifting each 16-bit lane by 7 brings it to the byte's top.
+    std::array<std::uint64_t, 3> low {};
+    for (std::size_t v = 0; v < 3; ++v) {
+        low[v] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(bytes[v], 7)));
+    }
+    // The digits' bits, bytes 1 to 64, as bits 0 to 63; commas add nothing, their low bit is 0.
+    std::uint64_t bits = (low[0] | low[1] << 32) >> 1 | (low[2] >> (64 - kVectorStarts[2])) << 63;
+    // Folding by multiples of five XORs digit r of every mask into bit r.
+    bits ^= bits >> 40;
+    bits ^= bits >> 20;
+    bits ^= bits >> 10;
+    bits ^= bits >> 5;
+    // Bit r is the mask's digit r, the first its highest bit.
+    return static_cast<unsigned>((bits & 1) << 3 | (bits & 2) << 1 | (bits & 4) >> 1 | (bits & 8) >> 3);
+}
+
+[[gnu::target("avx2")]] std::size_t readUsualGroupsAvx2(std::string_view piece, std::size_t i, std::span<char> digits,
+    std::size_t& groups, std::optional<std::uint8_t>& open)
+{
+    return readUsualGroups<kUsualGroupChars, usualGroupXorAvx2>(piece, i, digits, groups, open);
+}
+#endif
+
+// Key text written straight into the key, which is grown first by the room the text can take,
+// and cut back to the text when done: no staging copy, and the string's memory is reused.
 class KeyText
 {
 public:
-    explicit KeyText(std::string& out)
+    KeyText(std::string& out, std::size_t room)
         : m_out(out)
+        , m_end(out.size())
     {
+        out.resize(m_end + room + kGroupTextSlack);
     }
+    KeyText(const KeyText&) = delete;
+    KeyText& operator=(const KeyText&) = delete;
+    ~KeyText() { m_out.resize(m_end); }
 
     void usual(std::span<const PackedGroup> groups)
     {
-        while (!groups.empty()) {
-            if (m_end + kUsualGroupChars + kGroupTextSlack > m_text.size()) {
-                flush();
-            }
-            const std::size_t count
-                = std::min(groups.size(), (m_text.size() - kGroupTextSlack - m_end) / kUsualGroupChars);
-            writeUsualGroups(groups.first(count), m_text.data() + m_end);
-            m_end += count * kUsualGroupChars;
-            groups = groups.subspan(count);
-        }
+        writeUsualGroups(groups, m_out.data() + m_end);
+        m_end += groups.size() * kUsualGroupChars;
     }
 
     void masks(MaskGroup masks)
     {
         for (const std::uint8_t mask : masks) {
-            if (m_end + kMaskTexts[mask].size() > m_text.size()) {
-                flush();
-            }
-            std::memcpy(m_text.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+            std::memcpy(m_out.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
             m_end += kMaskChars;
         }
     }
@@ -123,31 +225,18 @@ public:
         close();
     }
 
-    void close()
-    {
-        if (m_end == m_text.size()) {
-            flush();
-        }
-        m_text[m_end++] = '|';
-    }
-
-    void flush()
-    {
-        m_out.append(m_text.data(), m_end);
-        m_end = 0;
-    }
+    void close() { m_out[m_end++] = '|'; }
 
 private:
     std::string& m_out;
-    std::array<char, 64 * kUsualGroupChars + kGroupTextSlack> m_text;
-    std::size_t m_end = 0;
+    std::size_t m_end;
 };
 
 } // namespace
 
 void KeyWriter::groups(const MaskBatch& batch)
 {
-    KeyText text(m_out);
+    KeyText text(m_out, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars);
     std::size_t next = 0;
     std::size_t extra = 0;
     for (const auto& [index, count] : batch.longer) {
@@ -157,26 +246,23 @@ void KeyWriter::groups(const MaskBatch& batch)
         extra += count;
     }
     text.usual(batch.groups.subspan(next));
-    text.flush();
 }
 
 void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
 {
-    KeyText text(m_out);
-    text.usual(groups);
-    text.flush();
+    KeyText(m_out, groups.size() * kUsualGroupChars).usual(groups);
 }
 
 void KeyWriter::group(MaskGroup masks)
 {
-    KeyText text(m_out);
+    KeyText text(m_out, masks.size() * kMaskChars + 1);
     text.masks(masks);
     text.close();
-    text.flush();
 }
 
-KeyReader::KeyReader(std::span<char> digits, TextPlace start)
+KeyReader::KeyReader(std::span<char> digits, TextPlace start, GroupTextPath path)
     : m_digits(digits)
+    , m_vector(path == GroupTextPath::Vector || (path == GroupTextPath::Fastest && hasVectorGroupText()))
     , m_place(start)
 {
 }
@@ -212,23 +298,21 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
     for (;;) {
 #if defined(__SSE2__)
         if (!m_inGroup) {
-            // In locals: the digits are chars, so every store to them could change a member.
-            char* const digits = m_digits.data();
-            const std::size_t digitCount = m_digits.size();
             std::size_t groups = m_groupCount;
-            while (i + kUsualGroupSpan <= piece.size()) {
-                const std::optional<std::uint8_t> masks = usualGroupXor(piece.data() + i);
-                if (!masks) {
-                    break;
-                }
-                // Groups past the digit count only need counting, for the message.
-                if (groups < digitCount) {
-                    digits[groups] = kHexDigits[hexValue(digits[groups]) ^ *masks];
-                }
-                ++groups;
-                i += kUsualGroupChars;
-            }
+            std::optional<std::uint8_t> open;
+            // A group past the last digit is left to closeGroup, which fails on it.
+#if MORVALEN_KEY_AVX2
+            i = m_vector ? readUsualGroupsAvx2(piece, i, m_digits, groups, open)
+                         : readUsualGroupsSse2(piece, i, m_digits, groups, open);
+#else
+            i = readUsualGroupsSse2(piece, i, m_digits, groups, open);
+#endif
             m_groupCount = groups;
+            if (open) {
+                m_inGroup = true;
+                m_groupPlace = m_place.placeOf(m_place.offset() + i - (kUsualGroupChars - 1));
+                m_groupXor = *open;
+            }
         }
 #endif
         if (i + 8 > piece.size()) {
@@ -321,10 +405,13 @@ void KeyReader::finishMask()
 
 void KeyReader::closeGroup()
 {
-    // Groups past the digit count only need counting, for the message.
-    if (m_groupCount < m_digits.size()) {
-        m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
+    // Certain now, so the rest of the key, perhaps gigabytes, is not read to say so.
+    if (m_groupCount == m_digits.size()) {
+        const std::string what = "more than " + counted(m_groupCount, "mask group", "mask groups") + " for "
+            + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.";
+        fail(what, what);
     }
+    m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
     ++m_groupCount;
     m_groupXor = 0;
     m_inGroup = false;
@@ -346,7 +433,7 @@ void KeyReader::finish() const
         fail("the text from " + positionText(m_groupPlace.offset) + " is not closed by '|'.",
             "this group is not closed by '|'.", m_groupPlace, m_significantEnd - m_groupPlace.offset);
     }
-    if (m_groupCount != m_digits.size()) {
+    if (m_groupCount < m_digits.size()) {
         const std::string what = counted(m_groupCount, "mask group", "mask groups") + " for "
             + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.";
         fail(what, what);

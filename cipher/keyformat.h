@@ -24,6 +24,17 @@ inline constexpr std::size_t kMaskChars = 5;
 // Characters of a group of kMasksPerDigit masks with its closing "|".
 inline constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
 
+// Which code makes or matches whole groups of the usual 13 masks: AVX2 where the processor has
+// it, or the plain path, which gives the same bytes and the same answers.
+enum class GroupTextPath
+{
+    Fastest, // the vector path where the processor has it, else the plain one
+    Plain,
+    Vector, // only where hasVectorGroupText()
+};
+
+bool hasVectorGroupText() noexcept;
+
 // One digit's masks, each 0-15, in the order applied.
 using MaskGroup = std::span<const std::uint8_t>;
 
@@ -71,14 +82,15 @@ private:
 
 // XORs the masks of group i into digits[i], upper-case hex digits as HexReader gives them.
 // Throws InvalidInput about the encrypting bits when the text breaks the format or does not hold
-// exactly one group per digit; the digits are then partly decrypted, so callers hand in a copy
-// they can drop. Positions in its messages are byte offsets plus one, and columns count bytes:
-// it stops at the first byte that is not ASCII, so up to any place it reports the two agree.
+// exactly one group per digit, a group past the last digit as soon as it closes; the digits are
+// then partly decrypted, so callers hand in a copy they can drop. Positions in its messages are
+// byte offsets plus one, and columns count bytes: it stops at the first byte that is not ASCII,
+// so up to any place it reports the two agree.
 class KeyReader
 {
 public:
     // start: where the key begins in its text, when it follows something else there.
-    explicit KeyReader(std::span<char> digits, TextPlace start = {});
+    explicit KeyReader(std::span<char> digits, TextPlace start = {}, GroupTextPath path = GroupTextPath::Fastest);
 
     void read(std::string_view piece);
     // The end of the text: the last group must be closed, and every digit have its group.
@@ -94,6 +106,7 @@ private:
         std::size_t length = 0) const;
 
     std::span<char> m_digits;
+    bool m_vector; // whole groups matched with AVX2
     PlaceCounter m_place; // its offset is that of the piece being read
     std::size_t m_significantEnd = 0; // just past the last byte read that is not blank
     std::size_t m_groupCount = 0;

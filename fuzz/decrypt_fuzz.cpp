@@ -30,6 +30,20 @@ void checkPlain(const std::string& plain, const HexReading& hex, const KeyGroups
     }
 }
 
+// text up to the '|' that closes its group number count, or all of it when it has fewer.
+std::string_view upToGroup(std::string_view text, std::size_t count)
+{
+    std::size_t end = 0; // just past the last '|' found
+    for (std::size_t closed = 0; closed < count; ++closed) {
+        const std::size_t bar = text.find('|', end);
+        if (bar == std::string_view::npos) {
+            return text;
+        }
+        end = bar + 1;
+    }
+    return text.substr(0, end);
+}
+
 // An error as the two readings compare it: message and place.
 std::string answer(const Error& error)
 {
@@ -139,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view hexText = input.substr(0, lineEnd);
     const std::string_view bits = lineEnd == std::string_view::npos ? std::string_view() : input.substr(lineEnd + 1);
     const HexReading hex = readHex(hexText);
-    const std::optional<KeyGroups> key = parseKey(bits);
+    // The reader stops where the group past the last digit closes, whatever follows it.
+    const std::optional<KeyGroups> key = parseKey(upToGroup(bits, hex.digits.size() + 1));
     checkOneStream(input, hashOf(input) + 1);
 
     std::string argument(hexText);

@@ -3,6 +3,7 @@
 #include "support/helpers.h"
 #include "textconv/boxtext.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace morvalen {
@@ -37,11 +38,12 @@ std::string readEveryWay(std::string_view text, const auto& read)
     return whole;
 }
 
-std::string readKey(std::string_view key, std::string digits, TextPlace start = {})
+std::string readKey(
+    std::string_view key, std::string digits, TextPlace start = {}, GroupTextPath path = GroupTextPath::Fastest)
 {
     return readEveryWay(key, [&](const Pieces& pieces) {
         std::string out = digits;
-        KeyReader reader(out, start);
+        KeyReader reader(out, start, path);
         for (const std::string_view piece : pieces) {
             reader.read(piece);
         }
@@ -109,19 +111,39 @@ TEST(KeyReader, AnyPiecesGiveTheDigitsOrTheErrorOfTheWholeKey)
     }
 }
 
-// A group of the usual 13 masks is read whole when 80 bytes stand from its start; any one byte
-// changed must read as the byte-by-byte reader, which small pieces use, reads it.
+// A key of gigabytes of '|' is not read to its end to say it has too many groups: the piece that
+// closes the group past the last digit fails, whole groups read at once or not. The message is
+// decrypt_test's.
+TEST(KeyReader, AGroupPastTheLastDigitFailsAtThePieceThatClosesIt)
+{
+    const std::string g = testing::repeat(",0110", 13) + "|";
+    const std::string three = g + g + g;
+    const std::string open = g + ",0110";
+    for (const Pieces& pieces : {Pieces {three}, Pieces {g, open, "|"}, Pieces {"||", "|"}}) {
+        std::string digits = "12";
+        KeyReader reader(digits);
+        std::for_each(pieces.begin(), pieces.end() - 1, [&](std::string_view piece) { reader.read(piece); });
+        EXPECT_EQ(testing::errorOf([&] { reader.read(pieces.back()); }), ErrorKind::InvalidInput) << pieces.front();
+    }
+}
+
+// A group of the usual 13 masks, or the first 13 of a longer one, is read whole when the bytes
+// from its start allow (66 with AVX2, 80 without); any one byte changed must read as the
+// byte-by-byte reader, which small pieces use, reads it, on both paths. A blank in place of any byte
+// also moves the eight-byte reader on and off at every offset.
 TEST(KeyReader, UsualGroupsReadWholeAgreeWithEveryOneByteChange)
 {
     const std::string groups = ",0001,0010,0100,1000,0011,0110,1100,1001,0101,1010,0111,1110,1111|"
                                ",1111,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0001|"
-                               ",0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110|";
-    EXPECT_EQ(readKey(groups, "FEC"), "90A");
+                               ",0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0001|";
+    const GroupTextPath vector = hasVectorGroupText() ? GroupTextPath::Vector : GroupTextPath::Fastest;
+    EXPECT_EQ(readKey(groups, "FEC", {}, vector), "90B");
     for (std::size_t at = 0; at < 66; ++at) {
-        for (const char c : {'0', '1', '2', ',', '-', '|', '}', ' ', '\n', '\xB1'}) {
+        for (const char c : {'0', '1', '2', ',', '-', '|', '}', ' ', '\n', '\xB1', 'l', '<'}) {
             std::string key = groups;
             key[at] = c;
-            readKey(key, "FEC");
+            const std::string plain = readKey(key, "FEC", {}, GroupTextPath::Plain);
+            EXPECT_EQ(readKey(key, "FEC", {}, vector), plain) << "byte " << at << " made " << c;
         }
     }
 }
@@ -139,7 +161,8 @@ TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
              {",0000|\n ,01x1|", afterHex, "'x' at position 25" + notABit + " / 'x'" + notABit + " @24+1 3:5"},
              // Found on the next line, placed where the mask begins.
              {",0000,010\n|", afterHex, "the mask at position 19 has " + threeDigits + "18+4 2:11"}}) {
-        EXPECT_EQ(readKey(key, "12", start), "Encrypting bits: " + expected) << key;
+        // Four digits, so that the groups before the bad mask are not too many.
+        EXPECT_EQ(readKey(key, "1234", start), "Encrypting bits: " + expected) << key;
     }
 }
 
