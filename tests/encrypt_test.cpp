@@ -1,6 +1,5 @@
 #include "cipher/cipher.h"
 #include "cipher/grouptext.h"
-#include "cipher/masklog.h"
 #include "cipher/masks.h"
 #include "support/helpers.h"
 #include "support/scripted_random.h"
@@ -75,9 +74,13 @@ TEST(Encrypt, MatchesTheTextLevelComposition)
     // 3,000 digits cross the end of the encryptor's buffer of 32,768 masks, inside a digit.
     const std::string long3000 = repeat("0123456789abcdefFEDCBA9876543210", 93) + "0A0B0C0D0E0F0011";
     const std::vector<std::uint8_t> zeroHeavy = zeroHeavyMasks(50'000, 16);
-    for (const auto& [plain, masks] :
-        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> {{"AAAA", script}, {"00ff10", script},
-            {"0123456789abcdefFEDCBA9876543210", script}, {"0000000000", script}, {long3000, zeroHeavy}}) {
+    // A group of 1,001 masks, longer than the key writer's buffer, between usual ones.
+    std::vector<std::uint8_t> longGroup(13, 0x3);
+    longGroup.insert(longGroup.end(), 1000, 0);
+    longGroup.push_back(0x6);
+    for (const auto& [plain, masks] : std::vector<std::pair<std::string, std::vector<std::uint8_t>>> {{"AAAA", script},
+             {"00ff10", script}, {"0123456789abcdefFEDCBA9876543210", script}, {"0000000000", script},
+             {long3000, zeroHeavy}, {"30a5", longGroup}}) {
         SCOPED_TRACE(plain.substr(0, 40));
         ScriptedRandom random(masks, 0x9);
         std::string input = plain;
@@ -115,54 +118,6 @@ TEST(KeyText, VectorAndPlainPathsWriteEveryGroupAsItsMasks)
         std::string text(groups.size() * kUsualGroupChars + kGroupTextSlack, '?');
         writeUsualGroups(groups, text.data(), path);
         EXPECT_EQ(firstDifference(text.substr(0, expected.size()), expected), "");
-    }
-}
-
-// Batches mixing usual and longer groups, one of them longer than the writer's buffer, give the
-// key that writing each group mask by mask gives, and the mask log replays it.
-TEST(KeyText, BatchesWriteWhatGroupByGroupWrites)
-{
-    std::mt19937_64 generator(7);
-    std::vector<std::vector<std::uint8_t>> groups(600);
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const std::size_t extra = g == 300 ? 1000 : generator() % 4 == 0 ? 1 + generator() % 40 : 0;
-        for (std::size_t i = 0; i < kMasksPerDigit + extra; ++i) {
-            groups[g].push_back(static_cast<std::uint8_t>(generator() % 16));
-        }
-    }
-    std::string expected;
-    std::string plain;
-    KeyWriter plainWriter(plain);
-    for (const auto& group : groups) {
-        expected += groupText(group);
-        plainWriter.group(group);
-    }
-    std::string batched;
-    KeyWriter writer(batched);
-    MaskLog log;
-    for (std::size_t first = 0; first < groups.size(); first += 64) {
-        std::vector<PackedGroup> packed;
-        std::vector<std::pair<std::size_t, std::size_t>> longer;
-        std::vector<std::uint8_t> extra;
-        for (std::size_t g = first; g < std::min(first + 64, groups.size()); ++g) {
-            packed.push_back(0);
-            for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
-                packed.back() |= PackedGroup {groups[g][i]} << (4 * i);
-            }
-            if (groups[g].size() > kMasksPerDigit) {
-                longer.emplace_back(g - first, groups[g].size() - kMasksPerDigit);
-                extra.insert(extra.end(), groups[g].begin() + kMasksPerDigit, groups[g].end());
-            }
-        }
-        const MaskBatch batch {packed, longer, extra};
-        writer.groups(batch);
-        log.groups(batch);
-    }
-    std::string replayed;
-    KeyWriter replayWriter(replayed);
-    log.replay(replayWriter, groups.size());
-    for (const auto& [name, text] : {std::pair {"plain", &plain}, {"batched", &batched}, {"replayed", &replayed}}) {
-        EXPECT_EQ(firstDifference(*text, expected), "") << name;
     }
 }
 

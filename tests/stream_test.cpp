@@ -148,24 +148,6 @@ TEST(KeyReader, UsualGroupsReadWholeAgreeWithEveryOneByteChange)
     }
 }
 
-TEST(KeyReader, LinesAndColumnsOfAFoldedKeyOrOneThatFollowsOtherText)
-{
-    const std::string bad = testing::repeat(",0000", 16) + "||||,010|"; // folded at 40, ",010" is on line 3 at column 5
-    const std::string threeDigits = "3 digits; a mask has 4. / this mask has 3 digits; a mask has 4. @";
-    const std::string notABit = " is not 0, 1, ',' or '|'.";
-    const TextPlace afterHex {13, 2, 6};
-    for (const auto& [key, start, expected] : std::vector<std::tuple<std::string, TextPlace, std::string>> {
-             {wrap(bad, 40, "\n"), {}, "the mask at position 87 has " + threeDigits + "86+4 3:5"},
-             {wrap(bad, 40, "\r\n"), {}, "the mask at position 89 has " + threeDigits + "88+4 3:5"},
-             {",0000,0y00|", afterHex, "'y' at position 21" + notABit + " / 'y'" + notABit + " @20+1 2:13"},
-             {",0000|\n ,01x1|", afterHex, "'x' at position 25" + notABit + " / 'x'" + notABit + " @24+1 3:5"},
-             // Found on the next line, placed where the mask begins.
-             {",0000,010\n|", afterHex, "the mask at position 19 has " + threeDigits + "18+4 2:11"}}) {
-        // Four digits, so that the groups before the bad mask are not too many.
-        EXPECT_EQ(readKey(key, "1234", start), "Encrypting bits: " + expected) << key;
-    }
-}
-
 TEST(OneStreamReader, TheKeyBeginsAtTheFirstCommaOrBarAndPlacesCountOn)
 {
     std::string hex = "0a1B";

@@ -1,12 +1,10 @@
-// Runs a program as a real process with the given standard input, and captures what it prints.
+// Runs a program as a real process with the given standard input, and captures what it prints;
+// its streams are memory files, which the in-process runs of the command line use too.
 #pragma once
 
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <spawn.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -22,18 +20,31 @@ struct ProcessResult
     std::string err;
 };
 
+// A memory file holding text, its offset at the start.
+inline int memoryFile(const std::string& text = {})
+{
+    const int fd = ::memfd_create("stream", MFD_CLOEXEC);
+    return ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? fd : -1;
+}
+
+// All a memory file holds; closes it.
+inline std::string contents(int fd)
+{
+    std::string all(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+    all.resize(static_cast<std::size_t>(std::max<ssize_t>(::pread(fd, all.data(), all.size(), 0), 0)));
+    ::close(fd);
+    return all;
+}
+
 inline ProcessResult runProcess(
     const std::string& program, const std::vector<std::string>& args, const std::string& input = {})
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("morvalen-test-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const auto file = [&](const char* name) { return (dir / name).string(); };
-    std::ofstream(file("in"), std::ios::binary) << input;
+    const int streams[3] = {memoryFile(input), memoryFile(), memoryFile()};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, file("in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (int i = 0; i < 3; ++i) {
+        posix_spawn_file_actions_adddup2(&actions, streams[i], i);
+    }
     std::vector<char*> argv {const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -47,13 +58,9 @@ inline ProcessResult runProcess(
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    const auto read = [&](const char* name) {
-        std::ifstream in(file(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    result.out = read("out");
-    result.err = read("err");
-    std::filesystem::remove_all(dir);
+    ::close(streams[0]);
+    result.out = contents(streams[1]);
+    result.err = contents(streams[2]);
     return result;
 }
 
