@@ -19,12 +19,7 @@ constexpr std::array<std::array<char, 16>, 256> kPairTexts = [] {
     std::array<std::array<char, 16>, 256> texts {};
     for (std::size_t pair = 0; pair < 256; ++pair) {
         for (std::size_t i = 0; i < 2; ++i) {
-            const std::size_t mask = pair >> (4 * i) & 0xF;
-            char* text = texts[pair].data() + kMaskChars * i;
-            text[0] = ',';
-            for (std::size_t bit = 0; bit < 4; ++bit) {
-                text[1 + bit] = (mask >> (3 - bit) & 1) != 0 ? '1' : '0';
-            }
+            writeMaskText(texts[pair].data() + kMaskChars * i, pair >> (4 * i) & 0xF);
         }
     }
     return texts;

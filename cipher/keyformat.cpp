@@ -26,7 +26,7 @@ namespace {
 constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
     std::array<std::array<char, 8>, 16> texts {};
     for (std::size_t m = 0; m < 16; ++m) {
-        texts[m] = {',', (m & 8) ? '1' : '0', (m & 4) ? '1' : '0', (m & 2) ? '1' : '0', (m & 1) ? '1' : '0'};
+        writeMaskText(texts[m].data(), m);
     }
     return texts;
 }();

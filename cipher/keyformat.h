@@ -24,6 +24,15 @@ inline constexpr std::size_t kMaskChars = 5;
 // Characters of a group of kMasksPerDigit masks with its closing "|".
 inline constexpr std::size_t kUsualGroupChars = kMasksPerDigit * kMaskChars + 1;
 
+// Writes one mask's text, "," and its four bits, most significant first, at out.
+constexpr void writeMaskText(char* out, std::size_t mask)
+{
+    out[0] = ',';
+    for (std::size_t bit = 0; bit < 4; ++bit) {
+        out[1 + bit] = (mask >> (3 - bit) & 1) != 0 ? '1' : '0';
+    }
+}
+
 // Which code makes or matches whole groups of the usual 13 masks: AVX2 where the processor has
 // it, or the plain path, which gives the same bytes and the same answers.
 enum class GroupTextPath
