@@ -93,7 +93,7 @@ constexpr VectorTables kVector = [] {
 bool hasVectorGroupText() noexcept
 {
 #if MORVALEN_GROUP_TEXT_AVX2
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
     return has;
 #else
     return false;

@@ -8,7 +8,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,15 +30,40 @@ constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
     return texts;
 }();
 
+// What the matchers below give for text that is not 13 masks.
+constexpr unsigned kNoMatch = 16;
+// The readers keep a group's XOR as its four digits' XORs, the first digit in the lowest bit, as
+// they fall out of the text; a mask's value has its first digit highest.
+constexpr std::array<std::uint8_t, 16> kReversed = [] {
+    std::array<std::uint8_t, 16> values {};
+    for (unsigned r = 0; r < 16; ++r) {
+        values[r] = static_cast<std::uint8_t>((r & 1) << 3 | (r & 2) << 1 | (r & 4) >> 1 | (r & 8) >> 3);
+    }
+    return values;
+}();
+// Every encrypted digit with every such XOR, decrypted: one look-up per group. The digits are hex
+// digits, upper case, as HexReader gives them; other bytes have an entry only to keep it simple.
+constexpr std::array<char, 256 * 16> kDecryptedDigits = [] {
+    std::array<char, 256 * 16> digits {};
+    for (unsigned c = 0; c < 256; ++c) {
+        for (unsigned r = 0; r < 16; ++r) {
+            digits[c << 4 | r] = kHexDigits[(hexValue(static_cast<char>(c)) ^ kReversed[r]) & 0xF];
+        }
+    }
+    return digits;
+}();
+inline char decryptedDigit(char digit, unsigned digitXors)
+{
+    return kDecryptedDigits[static_cast<unsigned char>(digit) << 4 | digitXors];
+}
+// The bits that '|' and ',' share, compared in the byte after 13 masks: a group of more masks
+// begins as a usual one, and the rest of it is read mask by mask.
+constexpr std::uint8_t kEndKeep = static_cast<std::uint8_t>(~('|' ^ ','));
+
 #if defined(__SSE2__)
 // A fresh key's group, 13 masks and the '|', is matched whole in five 16-byte blocks: the bytes
 // that must be ',' or '|' exactly, and the digits, which may differ in their lowest bit only.
 constexpr std::size_t kUsualGroupSpan = 80; // bytes read, the group and what follows
-// What the matchers below give for text that is not 13 masks.
-constexpr unsigned kNoMatch = 16;
-// The bits that '|' and ',' share, compared in the byte after 13 masks: a group of more masks
-// begins as a usual one, and the rest of it is read mask by mask.
-constexpr std::uint8_t kEndKeep = static_cast<std::uint8_t>(~('|' ^ ','));
 struct UsualGroupPattern
 {
     alignas(16) std::array<std::uint8_t, kUsualGroupSpan> keep {}; // bits compared
@@ -61,7 +85,7 @@ constexpr UsualGroupPattern kUsualGroup = [] {
     return pattern;
 }();
 
-// The XOR of the 13 masks at text, which has kUsualGroupSpan bytes to read, when a group of 13 or
+// The XOR of the 13 masks at text, digit by digit, which has kUsualGroupSpan bytes to read, when a group of 13 or
 // more begins there: the byte after them matches '|' and ',' (and two more the caller rejects).
 // kNoMatch when the text is anything else there.
 unsigned usualGroupXor(const char* text)
@@ -83,107 +107,141 @@ unsigned usualGroupXor(const char* text)
     unsigned result = 0;
     for (std::size_t digit = 0; digit < 4; ++digit) {
         const std::uint64_t ones = (low[0] & kUsualGroup.digits[digit][0]) ^ (low[1] & kUsualGroup.digits[digit][1]);
-        result |= static_cast<unsigned>(std::popcount(ones) % 2) << (3 - digit);
+        result |= static_cast<unsigned>(std::popcount(ones) % 2) << digit;
     }
     return result;
 }
 #endif
 
-// Reads usual groups from piece[i] on, up to the last digit, into digits; returns where it stopped.
-// open: the XOR of the first 13 masks of a group with more, where it stopped in one.
+// The digits of the mask at text, ",dddd" followed by ',' or '|', the first lowest, read as one
+// 8-byte word; kNoMatch for any other shape.
+inline unsigned maskAt(const char* text)
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, text, sizeof word);
+    const auto next = static_cast<char>(word >> 40);
+    // Byte 0 is ',' and bytes 1 to 4 are '0' or '1'.
+    if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) != 0 || (next != ',' && next != '|')) {
+        return kNoMatch;
+    }
+    // Gathers the low bits of bytes 1 to 4 into bits 28 to 31, first digit lowest.
+    const std::uint64_t bits = (word >> 8) & 0x01010101ULL;
+    return static_cast<unsigned>(((bits * 0x10204080ULL) >> 28) & 0xF);
+}
+
+// Reads whole groups from piece[i] on, up to the last digit, into digits; returns where it
+// stopped: at a group of any other shape, or one that does not lie whole in the piece, which the
+// callers read on. Match gives the XOR of a group's first 13 masks, reading Span bytes; a group
+// with more goes on mask by mask, as one digit in sixteen does.
 template<std::size_t Span, auto Match>
-[[gnu::always_inline]] inline std::size_t readUsualGroups(std::string_view piece, std::size_t i, std::span<char> digits,
-    std::size_t& groups, std::optional<std::uint8_t>& open)
+[[gnu::always_inline]] inline std::size_t readGroups(
+    std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups)
 {
     // In locals: the digits are chars, so every store to them could change a member.
     char* const text = digits.data();
     const std::size_t digitCount = digits.size();
+    const char* const data = piece.data();
     std::size_t count = groups;
     while (count < digitCount && i + Span <= piece.size()) {
-        const unsigned masks = Match(piece.data() + i);
+        unsigned masks = Match(data + i);
         if (masks == kNoMatch) {
             break;
         }
-        const char end = piece[i + kUsualGroupChars - 1];
-        if (end != '|') {
-            if (end == ',') {
-                open = static_cast<std::uint8_t>(masks);
-                i += kUsualGroupChars - 1;
+        std::size_t end = i + kUsualGroupChars - 1;
+        while (data[end] == ',') {
+            if (end + 8 > piece.size()) {
+                groups = count;
+                return i;
             }
-            break;
+            const unsigned more = maskAt(data + end);
+            if (more == kNoMatch) {
+                groups = count;
+                return i;
+            }
+            masks ^= more;
+            end += kMaskChars;
         }
-        text[count] = kHexDigits[hexValue(text[count]) ^ masks];
+        if (data[end] != '|') {
+            break; // two more bytes match as '|' and ',' do
+        }
+        text[count] = decryptedDigit(text[count], masks);
         ++count;
-        i += kUsualGroupChars;
+        i = end + 1;
     }
     groups = count;
     return i;
 }
 
-std::size_t readUsualGroupsSse2(std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups,
-    std::optional<std::uint8_t>& open)
+#if defined(__SSE2__)
+std::size_t readGroupsSse2(std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups)
 {
-    return readUsualGroups<kUsualGroupSpan, usualGroupXor>(piece, i, digits, groups, open);
+    return readGroups<kUsualGroupSpan, usualGroupXor>(piece, i, digits, groups);
 }
+#endif
 
 #if MORVALEN_KEY_AVX2
-// The same match in three 32-byte loads, at 0, 32 and 34, which end with the group's '|': the
-// bytes compared there, and the mask of each.
+// The 64 bytes before a group's last digit and its end, in two 32-byte loads: the bits compared,
+// and what they must be.
 struct UsualGroupVectors
 {
-    alignas(32) std::array<std::uint8_t, 96> keep {};
-    alignas(32) std::array<std::uint8_t, 96> want {};
+    alignas(32) std::array<std::uint8_t, 64> keep {};
+    alignas(32) std::array<std::uint8_t, 64> want {};
 };
-constexpr std::array<std::size_t, 3> kVectorStarts = {0, 32, kUsualGroupChars - 32};
 constexpr UsualGroupVectors kUsualGroupVectors = [] {
     UsualGroupVectors vectors;
-    for (std::size_t v = 0; v < 3; ++v) {
-        for (std::size_t j = 0; j < 32; ++j) {
-            const std::size_t p = kVectorStarts[v] + j;
-            const bool digit = p % kMaskChars != 0 && p + 1 != kUsualGroupChars;
-            vectors.keep[32 * v + j] = digit ? 0xFE : p + 1 == kUsualGroupChars ? kEndKeep : 0xFF;
-            vectors.want[32 * v + j] = digit ? '0' : ',';
-        }
+    for (std::size_t p = 0; p < 64; ++p) {
+        const bool digit = p % kMaskChars != 0;
+        vectors.keep[p] = digit ? 0xFE : 0xFF;
+        vectors.want[p] = digit ? '0' : ',';
     }
     return vectors;
 }();
+// The last digit and the byte after it, read as one 16-bit word: '0' or '1', then '|' or ','.
+constexpr std::uint16_t kTailKeep = 0xFE | kEndKeep << 8;
+constexpr std::uint16_t kTailWant = '0' | ('|' & kEndKeep) << 8;
 
-// usualGroupXor with AVX2, reading only the group's kUsualGroupChars bytes.
-[[gnu::target("avx2")]] unsigned usualGroupXorAvx2(const char* text)
-{
-    __m256i bytes[3];
-    __m256i match = _mm256_set1_epi8(-1);
-    for (std::size_t v = 0; v < 3; ++v) {
-        bytes[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + kVectorStarts[v]));
-        const __m256i keep
-            = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUsualGroupVectors.keep.data() + 32 * v));
-        const __m256i want
-            = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUsualGroupVectors.want.data() + 32 * v));
-        match = _mm256_and_si256(match, _mm256_cmpeq_epi8(_mm256_and_si256(bytes[v], keep), want));
+// Carry-less multiplication by this adds (XORs) a word shifted by every multiple of 5 up to 60:
+// bit 60 + r of the product is the XOR of bits r, r + 5, ..., r + 60, digit r of every mask.
+constexpr std::uint64_t kFoldMasks = [] {
+    std::uint64_t fold = 0;
+    for (std::size_t k = 0; k < kMasksPerDigit; ++k) {
+        fold |= std::uint64_t {1} << (kMaskChars * k);
     }
-    if (_mm256_movemask_epi8(match) != -1) {
+    return fold;
+}();
+
+// usualGroupXor with AVX2, reading only the group's kUsualGroupChars bytes, and the XOR folded
+// by one carry-less multiplication.
+[[gnu::target("avx2,pclmul")]] unsigned usualGroupXorAvx2(const char* text)
+{
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32));
+    const auto* keep = reinterpret_cast<const __m256i*>(kUsualGroupVectors.keep.data());
+    const auto* want = reinterpret_cast<const __m256i*>(kUsualGroupVectors.want.data());
+    const __m256i match
+        = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(low, _mm256_load_si256(keep)), _mm256_load_si256(want)),
+            _mm256_cmpeq_epi8(_mm256_and_si256(high, _mm256_load_si256(keep + 1)), _mm256_load_si256(want + 1)));
+    std::uint16_t tail = 0;
+    std::memcpy(&tail, text + 64, sizeof tail);
+    if (_mm256_movemask_epi8(match) != -1 || (tail & kTailKeep) != kTailWant) {
         return kNoMatch;
     }
-    // The lowest bit of every byte: shifting each 16-bit lane by 7 brings it to the byte's top.
-    std::array<std::uint64_t, 3> low {};
-    for (std::size_t v = 0; v < 3; ++v) {
-        low[v] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(bytes[v], 7)));
-    }
-    // The digits' bits, bytes 1 to 64, as bits 0 to 63; commas add nothing, their low bit is 0.
-    std::uint64_t bits = (low[0] | low[1] << 32) >> 1 | (low[2] >> (64 - kVectorStarts[2])) << 63;
-    // Folding by multiples of five XORs digit r of every mask into bit r.
-    bits ^= bits >> 40;
-    bits ^= bits >> 20;
-    bits ^= bits >> 10;
-    bits ^= bits >> 5;
-    // Bit r is the mask's digit r, the first its highest bit.
-    return static_cast<unsigned>((bits & 1) << 3 | (bits & 2) << 1 | (bits & 4) >> 1 | (bits & 8) >> 3);
+    // The lowest bit of every byte (shifting each 16-bit lane by 7 brings it to the byte's top),
+    // bytes 1 to 64 as bits 0 to 63: a mask's digit r is bit 5k + r. Commas add nothing.
+    const std::uint64_t bits
+        = (static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(low, 7)))
+              | std::uint64_t {static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(high, 7)))} << 32)
+            >> 1
+        | std::uint64_t {tail & 1u} << 63;
+    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)),
+        _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
+    return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
 }
 
-[[gnu::target("avx2")]] std::size_t readUsualGroupsAvx2(std::string_view piece, std::size_t i, std::span<char> digits,
-    std::size_t& groups, std::optional<std::uint8_t>& open)
+[[gnu::target("avx2,pclmul")]] std::size_t readGroupsAvx2(
+    std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups)
 {
-    return readUsualGroups<kUsualGroupChars, usualGroupXorAvx2>(piece, i, digits, groups, open);
+    return readGroups<kUsualGroupChars, usualGroupXorAvx2>(piece, i, digits, groups);
 }
 #endif
 
@@ -298,41 +356,27 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
     for (;;) {
 #if defined(__SSE2__)
         if (!m_inGroup) {
-            std::size_t groups = m_groupCount;
-            std::optional<std::uint8_t> open;
             // A group past the last digit is left to closeGroup, which fails on it.
 #if MORVALEN_KEY_AVX2
-            i = m_vector ? readUsualGroupsAvx2(piece, i, m_digits, groups, open)
-                         : readUsualGroupsSse2(piece, i, m_digits, groups, open);
+            i = m_vector ? readGroupsAvx2(piece, i, m_digits, m_groupCount)
+                         : readGroupsSse2(piece, i, m_digits, m_groupCount);
 #else
-            i = readUsualGroupsSse2(piece, i, m_digits, groups, open);
+            i = readGroupsSse2(piece, i, m_digits, m_groupCount);
 #endif
-            m_groupCount = groups;
-            if (open) {
-                m_inGroup = true;
-                m_groupPlace = m_place.placeOf(m_place.offset() + i - (kUsualGroupChars - 1));
-                m_groupXor = *open;
-            }
         }
 #endif
         if (i + 8 > piece.size()) {
             break;
         }
-        std::uint64_t word = 0;
-        std::memcpy(&word, piece.data() + i, sizeof word);
-        const auto first = static_cast<char>(word);
-        const auto next = static_cast<char>(word >> 40);
-        // Byte 0 is ',' and bytes 1 to 4 are '0' or '1', then ',' or '|'.
-        if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) == 0 && (next == ',' || next == '|')) {
+        const unsigned mask = maskAt(piece.data() + i);
+        if (mask != kNoMatch) {
             if (!m_inGroup) {
                 m_inGroup = true;
                 m_groupPlace = m_place.placeOf(m_place.offset() + i);
             }
-            // Gathers the low bits of bytes 1 to 4 into bits 27 to 24, first digit highest.
-            const std::uint64_t bits = (word >> 8) & 0x01010101ULL;
-            m_groupXor ^= static_cast<std::uint8_t>(((bits * 0x08040201ULL) >> 24) & 0xF);
+            m_groupXor ^= static_cast<std::uint8_t>(mask);
             i += kMaskChars;
-        } else if (first == '|') {
+        } else if (piece[i] == '|') {
             closeGroup();
             ++i;
         } else {
@@ -366,7 +410,7 @@ void KeyReader::readByte(std::string_view piece, std::size_t i)
     switch (c) {
     case '0':
     case '1':
-        m_maskValue = static_cast<std::uint8_t>(((m_maskValue << 1) | (c - '0')) & 0xF);
+        m_maskValue = static_cast<std::uint8_t>(m_maskValue | (c - '0') << (m_maskDigits % 4));
         ++m_maskDigits;
         break;
     case ',':
@@ -411,7 +455,7 @@ void KeyReader::closeGroup()
             + counted(m_digits.size(), "hex digit", "hex digits") + "; each digit needs its own group.";
         fail(what, what);
     }
-    m_digits[m_groupCount] = kHexDigits[hexValue(m_digits[m_groupCount]) ^ m_groupXor];
+    m_digits[m_groupCount] = decryptedDigit(m_digits[m_groupCount], m_groupXor);
     ++m_groupCount;
     m_groupXor = 0;
     m_inGroup = false;

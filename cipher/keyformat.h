@@ -33,8 +33,9 @@ constexpr void writeMaskText(char* out, std::size_t mask)
     }
 }
 
-// Which code makes or matches whole groups of the usual 13 masks: AVX2 where the processor has
-// it, or the plain path, which gives the same bytes and the same answers.
+// Which code makes or matches whole groups of the usual 13 masks: AVX2 (and carry-less
+// multiplication) where the processor has them, or the plain path, which gives the same bytes
+// and the same answers.
 enum class GroupTextPath
 {
     Fastest, // the vector path where the processor has it, else the plain one
@@ -124,6 +125,7 @@ private:
     bool m_inMask = false;
     TextPlace m_maskPlace;
     std::size_t m_maskDigits = 0;
+    // Digit by digit, the first lowest.
     std::uint8_t m_maskValue = 0;
     std::uint8_t m_groupXor = 0;
     BadCharacter m_bad;
