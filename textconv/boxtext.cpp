@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -115,7 +116,10 @@ std::string describeCharacter(std::string_view text, std::size_t byteOffset)
         && codePoint != 0xAD && !(codePoint >= 0x2000 && codePoint <= 0x200F) && codePoint != 0x2028
         && codePoint != 0x2029 && codePoint != 0xFEFF;
     if (visible) {
-        return "'" + std::string(sequence) + "'";
+        // Appended rather than "'" + std::string(...): GCC 12 at -O3 warns falsely about that.
+        std::string quoted = "'";
+        quoted.append(sequence).push_back('\'');
+        return quoted;
     }
     std::string digits = hexText(codePoint);
     digits.insert(0, digits.size() < 4 ? 4 - digits.size() : 0, '0');
@@ -196,7 +200,15 @@ std::size_t HexReader::read(std::string_view piece, char* out)
 
 void PlaceCounter::advance(std::string_view consumed)
 {
+    // memrchr where there is one: string_view::rfind looks at one byte at a time.
+#if defined(__GLIBC__)
+    const void* found = consumed.empty() ? nullptr : memrchr(consumed.data(), '\n', consumed.size());
+    const std::size_t lastBreak = found == nullptr
+        ? std::string_view::npos
+        : static_cast<std::size_t>(static_cast<const char*>(found) - consumed.data());
+#else
     const std::size_t lastBreak = consumed.rfind('\n');
+#endif
     if (lastBreak != std::string_view::npos) {
         m_line += static_cast<std::size_t>(std::count(consumed.begin(), consumed.end(), '\n'));
         m_lineStart = m_offset + lastBreak + 1;
