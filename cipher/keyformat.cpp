@@ -180,12 +180,11 @@ std::size_t readGroupsSse2(std::string_view piece, std::size_t i, std::span<char
 #endif
 
 #if MORVALEN_KEY_AVX2
-// The 64 bytes before a group's last digit and its end, in two 32-byte loads: the bits compared,
-// and what they must be.
+// The 64 bytes before a group's last digit and its end: the bits compared, and what they must be.
 struct UsualGroupVectors
 {
-    alignas(32) std::array<std::uint8_t, 64> keep {};
-    alignas(32) std::array<std::uint8_t, 64> want {};
+    alignas(64) std::array<std::uint8_t, 64> keep {};
+    alignas(64) std::array<std::uint8_t, 64> want {};
 };
 constexpr UsualGroupVectors kUsualGroupVectors = [] {
     UsualGroupVectors vectors;
@@ -243,7 +242,52 @@ constexpr std::uint64_t kFoldMasks = [] {
 {
     return readGroups<kUsualGroupChars, usualGroupXorAvx2>(piece, i, digits, groups);
 }
+
+// The same with AVX-512: one 64-byte load, compared and its low bits taken in a mask register each.
+[[gnu::target("avx512bw,pclmul")]] unsigned usualGroupXorAvx512(const char* text)
+{
+    const __m512i bytes = _mm512_loadu_si512(text);
+    const __mmask64 match = _mm512_cmpeq_epi8_mask(
+        _mm512_and_si512(bytes, _mm512_load_si512(kUsualGroupVectors.keep.data())),
+        _mm512_load_si512(kUsualGroupVectors.want.data()));
+    std::uint16_t tail = 0;
+    std::memcpy(&tail, text + 64, sizeof tail);
+    if (match != ~__mmask64 {0} || (tail & kTailKeep) != kTailWant) {
+        return kNoMatch;
+    }
+    const std::uint64_t bits
+        = _mm512_test_epi8_mask(bytes, _mm512_set1_epi8(1)) >> 1 | std::uint64_t {tail & 1u} << 63;
+    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)),
+        _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
+    return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
+}
+
+[[gnu::target("avx512bw,pclmul")]] std::size_t readGroupsAvx512(
+    std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups)
+{
+    return readGroups<kUsualGroupChars, usualGroupXorAvx512>(piece, i, digits, groups);
+}
 #endif
+
+auto groupReader([[maybe_unused]] GroupTextPath path) -> std::size_t (*)(std::string_view, std::size_t, std::span<char>,
+                                                            std::size_t&)
+{
+#if MORVALEN_KEY_AVX2
+    switch (chosenGroupTextPath(path)) {
+    case GroupTextPath::Wide:
+        return readGroupsAvx512;
+    case GroupTextPath::Vector:
+        return readGroupsAvx2;
+    default:
+        break;
+    }
+#endif
+#if defined(__SSE2__)
+    return readGroupsSse2;
+#else
+    return nullptr;
+#endif
+}
 
 // Key text written straight into the key, which is grown first by the room the text can take,
 // and cut back to the text when done: no staging copy, and the string's memory is reused.
@@ -320,7 +364,7 @@ void KeyWriter::group(MaskGroup masks)
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start, GroupTextPath path)
     : m_digits(digits)
-    , m_vector(path == GroupTextPath::Vector || (path == GroupTextPath::Fastest && hasVectorGroupText()))
+    , m_readGroups(groupReader(path))
     , m_place(start)
 {
 }
@@ -354,17 +398,10 @@ std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
     }
     const std::size_t start = i;
     for (;;) {
-#if defined(__SSE2__)
-        if (!m_inGroup) {
+        if (!m_inGroup && m_readGroups != nullptr) {
             // A group past the last digit is left to closeGroup, which fails on it.
-#if MORVALEN_KEY_AVX2
-            i = m_vector ? readGroupsAvx2(piece, i, m_digits, m_groupCount)
-                         : readGroupsSse2(piece, i, m_digits, m_groupCount);
-#else
-            i = readGroupsSse2(piece, i, m_digits, m_groupCount);
-#endif
+            i = m_readGroups(piece, i, m_digits, m_groupCount);
         }
-#endif
         if (i + 8 > piece.size()) {
             break;
         }

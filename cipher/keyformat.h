@@ -33,17 +33,20 @@ constexpr void writeMaskText(char* out, std::size_t mask)
     }
 }
 
-// Which code makes or matches whole groups of the usual 13 masks: AVX2 (and carry-less
-// multiplication) where the processor has them, or the plain path, which gives the same bytes
-// and the same answers.
+// Which code makes or matches whole groups of the usual 13 masks. Every path gives the same bytes
+// and the same answers; tests hold them to that.
 enum class GroupTextPath
 {
-    Fastest, // the vector path where the processor has it, else the plain one
-    Plain,
-    Vector, // only where hasVectorGroupText()
+    Fastest, // the widest the processor has
+    Plain, // nothing past the processor family's baseline
+    Vector, // AVX2 and carry-less multiplication
+    Wide, // AVX-512 (BW) and carry-less multiplication
 };
 
-bool hasVectorGroupText() noexcept;
+// Whether the processor can run path; Fastest and Plain it always can.
+bool hasGroupTextPath(GroupTextPath path) noexcept;
+// path, Fastest made the widest path the processor has.
+GroupTextPath chosenGroupTextPath(GroupTextPath path) noexcept;
 
 // One digit's masks, each 0-15, in the order applied.
 using MaskGroup = std::span<const std::uint8_t>;
@@ -116,7 +119,8 @@ private:
         std::size_t length = 0) const;
 
     std::span<char> m_digits;
-    bool m_vector; // whole groups matched with AVX2
+    // Reads whole groups on from an index of a piece, as far as they go; returns where it stopped.
+    std::size_t (*m_readGroups)(std::string_view piece, std::size_t i, std::span<char> digits, std::size_t& groups);
     PlaceCounter m_place; // its offset is that of the piece being read
     std::size_t m_significantEnd = 0; // just past the last byte read that is not blank
     std::size_t m_groupCount = 0;

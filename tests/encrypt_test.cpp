@@ -109,11 +109,7 @@ TEST(KeyText, VectorAndPlainPathsWriteEveryGroupAsItsMasks)
         }
         expected += groupText(masks);
     }
-    std::vector<GroupTextPath> paths = {GroupTextPath::Plain, GroupTextPath::Fastest};
-    if (hasVectorGroupText()) {
-        paths.push_back(GroupTextPath::Vector);
-    }
-    for (const GroupTextPath path : paths) {
+    for (const GroupTextPath path : testing::runnableGroupTextPaths()) {
         SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
         std::string text(groups.size() * kUsualGroupChars + kGroupTextSlack, '?');
         writeUsualGroups(groups, text.data(), path);

@@ -1,12 +1,14 @@
 // Small helpers the test suites share.
 #pragma once
 
+#include "cipher/keyformat.h"
 #include "textconv/errors.h"
 
 #include <cctype>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // AddressSanitizer reserves terabytes of shadow memory and keeps freed blocks in quarantine: tests
 // that cap or search the whole address space skip under it.
@@ -24,6 +26,18 @@
 namespace morvalen::testing {
 
 inline constexpr bool kUnderAddressSanitizer = MORVALEN_ASAN != 0;
+
+// Every path this processor can run for whole groups, the plain one first.
+inline std::vector<GroupTextPath> runnableGroupTextPaths()
+{
+    std::vector<GroupTextPath> paths;
+    for (const GroupTextPath path : {GroupTextPath::Plain, GroupTextPath::Vector, GroupTextPath::Wide}) {
+        if (hasGroupTextPath(path)) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
 
 // The kind of Error a call throws, or nothing when it returns.
 std::optional<ErrorKind> errorOf(auto&& call)
