@@ -12,6 +12,16 @@
 namespace morvalen {
 namespace {
 
+// The text of every mask value, padded to eight bytes so that writing one is a single 8-byte
+// store; the three bytes past the mask are overwritten by whatever follows.
+constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
+    std::array<std::array<char, 8>, 16> texts {};
+    for (std::size_t mask = 0; mask < texts.size(); ++mask) {
+        writeMaskText(texts[mask].data(), mask);
+    }
+    return texts;
+}();
+
 // The text of every pair of masks, the first in the low four bits as in a PackedGroup, padded to
 // sixteen bytes so that writing one is a single store; the six bytes past the pair are
 // overwritten by what follows.
@@ -25,16 +35,51 @@ constexpr std::array<std::array<char, 16>, 256> kPairTexts = [] {
     return texts;
 }();
 
-void writePlain(std::span<const PackedGroup> groups, char* out)
+// The longer groups of a batch, met in order while its groups are written.
+class LongerGroups
+{
+public:
+    explicit LongerGroups(const MaskBatch& batch)
+        : m_batch(batch)
+    {
+    }
+
+    // Whether group is the next longer one.
+    bool at(std::size_t group) const { return m_next < m_batch.longer.size() && m_batch.longer[m_next].first == group; }
+
+    // Writes the next longer group's further masks over the '|' its usual text ended with at out,
+    // and the '|' after them; returns the end of its text.
+    char* writeMore(char* out)
+    {
+        const std::size_t count = m_batch.longer[m_next++].second;
+        out = writeMaskTexts(m_batch.extraMasks.subspan(m_extra, count), out - 1);
+        m_extra += count;
+        *out++ = '|';
+        return out;
+    }
+
+private:
+    const MaskBatch& m_batch;
+    std::size_t m_next = 0;
+    std::size_t m_extra = 0;
+};
+
+char* writePlain(const MaskBatch& batch, char* out)
 {
     constexpr std::size_t kPairs = (kMasksPerDigit + 1) / 2;
-    for (const PackedGroup masks : groups) {
+    LongerGroups longer(batch);
+    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
+        const PackedGroup masks = batch.groups[g];
         for (std::size_t pair = 0; pair < kPairs; ++pair) {
             std::memcpy(out + 2 * kMaskChars * pair, kPairTexts[masks >> (8 * pair) & 0xFF].data(), 16);
         }
         out[kUsualGroupChars - 1] = '|';
         out += kUsualGroupChars;
+        if (longer.at(g)) {
+            out = longer.writeMore(out);
+        }
     }
+    return out;
 }
 
 #if MORVALEN_GROUP_TEXT_AVX2
@@ -64,7 +109,7 @@ constexpr VectorTables kVector = [] {
     return tables;
 }();
 
-[[gnu::target("avx2")]] void writeVector(std::span<const PackedGroup> groups, char* out)
+[[gnu::target("avx2")]] char* writeVector(const MaskBatch& batch, char* out)
 {
     __m256i source[3];
     __m256i bit[3];
@@ -74,9 +119,10 @@ constexpr VectorTables kVector = [] {
         bit[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.bit.data() + 32 * v));
         clear[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.clear.data() + 32 * v));
     }
-    for (const PackedGroup masks : groups) {
+    LongerGroups longer(batch);
+    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
         // The group's eight bytes in every lane, as the byte shuffle works within 16-byte lanes.
-        const __m256i group = _mm256_set1_epi64x(static_cast<long long>(masks));
+        const __m256i group = _mm256_set1_epi64x(static_cast<long long>(batch.groups[g]));
         for (std::size_t v = 0; v < 3; ++v) {
             const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(group, source[v]), bit[v]);
             // A set bit compares equal, all ones: subtracting that makes '0' a '1'.
@@ -84,26 +130,35 @@ constexpr VectorTables kVector = [] {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * v), _mm256_sub_epi8(clear[v], set));
         }
         out += kUsualGroupChars;
+        if (longer.at(g)) {
+            out = longer.writeMore(out);
+        }
     }
+    return out;
 }
 
 // The same with AVX-512: the first 64 bytes in one shuffle, one test and one masked add; the
 // last digit and the '|' as one 16-bit store.
-[[gnu::target("avx512bw")]] void writeWide(std::span<const PackedGroup> groups, char* out)
+[[gnu::target("avx512bw")]] char* writeWide(const MaskBatch& batch, char* out)
 {
     const __m512i source = _mm512_loadu_si512(kVector.source.data());
     const __m512i bit = _mm512_loadu_si512(kVector.bit.data());
     const __m512i clear = _mm512_loadu_si512(kVector.clear.data());
     const __m512i one = _mm512_set1_epi8(1);
-    for (const PackedGroup masks : groups) {
+    LongerGroups longer(batch);
+    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
+        const PackedGroup masks = batch.groups[g];
         const __m512i picked = _mm512_shuffle_epi8(_mm512_set1_epi64(static_cast<long long>(masks)), source);
-        const __m512i text = _mm512_mask_add_epi8(clear, _mm512_test_epi8_mask(picked, bit), clear, one);
-        _mm512_storeu_si512(out, text);
+        _mm512_storeu_si512(out, _mm512_mask_add_epi8(clear, _mm512_test_epi8_mask(picked, bit), clear, one));
         // The last mask's last digit is its lowest bit.
         const auto tail = static_cast<std::uint16_t>(('0' + (masks >> (4 * (kMasksPerDigit - 1)) & 1)) | '|' << 8);
         std::memcpy(out + 64, &tail, sizeof tail);
         out += kUsualGroupChars;
+        if (longer.at(g)) {
+            out = longer.writeMore(out);
+        }
     }
+    return out;
 }
 #endif
 
@@ -133,21 +188,28 @@ GroupTextPath chosenGroupTextPath(GroupTextPath path) noexcept
     return GroupTextPath::Plain;
 }
 
-void writeUsualGroups(std::span<const PackedGroup> groups, char* out, GroupTextPath path)
+char* writeMaskTexts(MaskGroup masks, char* out)
 {
+    for (const std::uint8_t mask : masks) {
+        std::memcpy(out, kMaskTexts[mask].data(), kMaskTexts[mask].size());
+        out += kMaskChars;
+    }
+    return out;
+}
+
+std::size_t writeGroups(const MaskBatch& batch, char* out, GroupTextPath path)
+{
+    char* end = nullptr;
 #if MORVALEN_GROUP_TEXT_AVX2
     switch (chosenGroupTextPath(path)) {
-    case GroupTextPath::Wide:
-        writeWide(groups, out);
-        return;
-    case GroupTextPath::Vector:
-        writeVector(groups, out);
-        return;
-    default:
-        break;
+    case GroupTextPath::Wide: end = writeWide(batch, out); break;
+    case GroupTextPath::Vector: end = writeVector(batch, out); break;
+    default: end = writePlain(batch, out); break;
     }
+#else
+    end = writePlain(batch, out);
 #endif
-    writePlain(groups, out);
+    return static_cast<std::size_t>(end - out);
 }
 
 } // namespace morvalen

@@ -1,6 +1,6 @@
 // The text of groups of the usual 13 masks, which is most of a key: made whole, group by group,
-// with AVX2 where the processor has it and from a table of mask pairs where it does not. Both
-// paths give the same bytes; tests hold them to that.
+// with AVX-512 or AVX2 where the processor has them and from a table of mask pairs where it does
+// not. Every path gives the same bytes; tests hold them to that.
 #pragma once
 
 #include "keyformat.h"
@@ -13,8 +13,12 @@ namespace morvalen {
 // Bytes past the end of the text that writing it may overwrite.
 inline constexpr std::size_t kGroupTextSlack = 32;
 
-// Writes the groups' text, kUsualGroupChars bytes each with its closing '|', to out, which has
-// room for groups.size() * kUsualGroupChars + kGroupTextSlack bytes.
-void writeUsualGroups(std::span<const PackedGroup> groups, char* out, GroupTextPath path = GroupTextPath::Fastest);
+// Writes the masks' text, five bytes each, at out, which has room for three bytes more; returns its end.
+char* writeMaskTexts(MaskGroup masks, char* out);
+
+// Writes the text of a batch's groups, kUsualGroupChars bytes each with its closing '|' and five
+// more for each further mask, to out, which has room for the text and kGroupTextSlack bytes more;
+// returns the text's length.
+std::size_t writeGroups(const MaskBatch& batch, char* out, GroupTextPath path = GroupTextPath::Fastest);
 
 } // namespace morvalen

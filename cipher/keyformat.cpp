@@ -20,16 +20,6 @@
 namespace morvalen {
 namespace {
 
-// The text of every mask value, padded to eight bytes so that writing one is a single 8-byte
-// store; the three bytes past the mask are overwritten by whatever follows.
-constexpr std::array<std::array<char, 8>, 16> kMaskTexts = [] {
-    std::array<std::array<char, 8>, 16> texts {};
-    for (std::size_t m = 0; m < 16; ++m) {
-        writeMaskText(texts[m].data(), m);
-    }
-    return texts;
-}();
-
 // What the matchers below give for text that is not 13 masks.
 constexpr unsigned kNoMatch = 16;
 // The readers keep a group's XOR as its four digits' XORs, the first digit in the lowest bit, as
@@ -232,8 +222,8 @@ constexpr std::uint64_t kFoldMasks = [] {
               | std::uint64_t {static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(high, 7)))} << 32)
             >> 1
         | std::uint64_t {tail & 1u} << 63;
-    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)),
-        _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
+    const __m128i product = _mm_clmulepi64_si128(
+        _mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
     return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
 }
 
@@ -247,18 +237,17 @@ constexpr std::uint64_t kFoldMasks = [] {
 [[gnu::target("avx512bw,pclmul")]] unsigned usualGroupXorAvx512(const char* text)
 {
     const __m512i bytes = _mm512_loadu_si512(text);
-    const __mmask64 match = _mm512_cmpeq_epi8_mask(
-        _mm512_and_si512(bytes, _mm512_load_si512(kUsualGroupVectors.keep.data())),
-        _mm512_load_si512(kUsualGroupVectors.want.data()));
+    const __mmask64 match
+        = _mm512_cmpeq_epi8_mask(_mm512_and_si512(bytes, _mm512_load_si512(kUsualGroupVectors.keep.data())),
+            _mm512_load_si512(kUsualGroupVectors.want.data()));
     std::uint16_t tail = 0;
     std::memcpy(&tail, text + 64, sizeof tail);
     if (match != ~__mmask64 {0} || (tail & kTailKeep) != kTailWant) {
         return kNoMatch;
     }
-    const std::uint64_t bits
-        = _mm512_test_epi8_mask(bytes, _mm512_set1_epi8(1)) >> 1 | std::uint64_t {tail & 1u} << 63;
-    const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)),
-        _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
+    const std::uint64_t bits = _mm512_test_epi8_mask(bytes, _mm512_set1_epi8(1)) >> 1 | std::uint64_t {tail & 1u} << 63;
+    const __m128i product = _mm_clmulepi64_si128(
+        _mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
     return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
 }
 
@@ -269,17 +258,14 @@ constexpr std::uint64_t kFoldMasks = [] {
 }
 #endif
 
-auto groupReader([[maybe_unused]] GroupTextPath path) -> std::size_t (*)(std::string_view, std::size_t, std::span<char>,
-                                                            std::size_t&)
+auto groupReader([[maybe_unused]] GroupTextPath path)
+    -> std::size_t (*)(std::string_view, std::size_t, std::span<char>, std::size_t&)
 {
 #if MORVALEN_KEY_AVX2
     switch (chosenGroupTextPath(path)) {
-    case GroupTextPath::Wide:
-        return readGroupsAvx512;
-    case GroupTextPath::Vector:
-        return readGroupsAvx2;
-    default:
-        break;
+    case GroupTextPath::Wide: return readGroupsAvx512;
+    case GroupTextPath::Vector: return readGroupsAvx2;
+    default: break;
     }
 #endif
 #if defined(__SSE2__)
@@ -304,27 +290,11 @@ public:
     KeyText& operator=(const KeyText&) = delete;
     ~KeyText() { m_out.resize(m_end); }
 
-    void usual(std::span<const PackedGroup> groups)
-    {
-        writeUsualGroups(groups, m_out.data() + m_end);
-        m_end += groups.size() * kUsualGroupChars;
-    }
+    void groups(const MaskBatch& batch, GroupTextPath path) { m_end += writeGroups(batch, m_out.data() + m_end, path); }
 
     void masks(MaskGroup masks)
     {
-        for (const std::uint8_t mask : masks) {
-            std::memcpy(m_out.data() + m_end, kMaskTexts[mask].data(), kMaskTexts[mask].size());
-            m_end += kMaskChars;
-        }
-    }
-
-    // A group of 13 masks and more: the usual text without its '|', then the rest.
-    void longer(PackedGroup first, MaskGroup more)
-    {
-        usual(std::span(&first, 1));
-        --m_end;
-        masks(more);
-        close();
+        m_end = static_cast<std::size_t>(writeMaskTexts(masks, m_out.data() + m_end) - m_out.data());
     }
 
     void close() { m_out[m_end++] = '|'; }
@@ -338,21 +308,12 @@ private:
 
 void KeyWriter::groups(const MaskBatch& batch)
 {
-    KeyText text(m_out, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars);
-    std::size_t next = 0;
-    std::size_t extra = 0;
-    for (const auto& [index, count] : batch.longer) {
-        text.usual(batch.groups.subspan(next, index - next));
-        text.longer(batch.groups[index], batch.extraMasks.subspan(extra, count));
-        next = index + 1;
-        extra += count;
-    }
-    text.usual(batch.groups.subspan(next));
+    KeyText(m_out, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars).groups(batch, m_path);
 }
 
 void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
 {
-    KeyText(m_out, groups.size() * kUsualGroupChars).usual(groups);
+    this->groups({groups, {}, {}});
 }
 
 void KeyWriter::group(MaskGroup masks)

@@ -80,6 +80,7 @@ class KeyWriter final : public MaskGroupSink
 public:
     explicit KeyWriter(std::string& out)
         : m_out(out)
+        , m_path(chosenGroupTextPath(GroupTextPath::Fastest))
     {
     }
 
@@ -91,6 +92,7 @@ public:
 
 private:
     std::string& m_out;
+    GroupTextPath m_path;
 };
 
 // XORs the masks of group i into digits[i], upper-case hex digits as HexReader gives them.

@@ -92,27 +92,37 @@ TEST(Encrypt, MatchesTheTextLevelComposition)
     }
 }
 
-// Groups of 13 masks are written whole, with AVX2 where the processor has it; both paths and the
-// plain writer must give every byte as the masks' text.
-TEST(KeyText, VectorAndPlainPathsWriteEveryGroupAsItsMasks)
+// Groups are written whole, with AVX-512 or AVX2 where the processor has them, longer ones with
+// their further masks after; every path must give every byte as the masks' text.
+TEST(KeyText, EveryPathWritesEveryGroupAsItsMasks)
 {
     std::mt19937_64 generator(13);
     std::vector<PackedGroup> groups = {0, (PackedGroup {1} << 52) - 1, 0x5A5A5A5A5A5A5, 0x0123456789ABC};
     for (int i = 0; i < 2000; ++i) {
         groups.push_back(generator() & ((PackedGroup {1} << 52) - 1));
     }
+    // The first group, the last and every seventh have one to three masks more.
+    std::vector<std::pair<std::size_t, std::size_t>> longer;
+    std::vector<std::uint8_t> extraMasks;
     std::string expected;
-    for (const PackedGroup group : groups) {
+    for (std::size_t g = 0; g < groups.size(); ++g) {
         std::vector<std::uint8_t> masks;
         for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
-            masks.push_back(static_cast<std::uint8_t>(group >> (4 * i) & 0xF));
+            masks.push_back(static_cast<std::uint8_t>(groups[g] >> (4 * i) & 0xF));
+        }
+        if (g % 7 == 0 || g + 1 == groups.size()) {
+            longer.emplace_back(g, 1 + g % 3);
+            for (std::size_t i = 0; i < longer.back().second; ++i) {
+                masks.push_back(static_cast<std::uint8_t>(generator() % 16));
+                extraMasks.push_back(masks.back());
+            }
         }
         expected += groupText(masks);
     }
     for (const GroupTextPath path : testing::runnableGroupTextPaths()) {
         SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
-        std::string text(groups.size() * kUsualGroupChars + kGroupTextSlack, '?');
-        writeUsualGroups(groups, text.data(), path);
+        std::string text(expected.size() + kGroupTextSlack, '?');
+        EXPECT_EQ(writeGroups({groups, longer, extraMasks}, text.data(), path), expected.size());
         EXPECT_EQ(firstDifference(text.substr(0, expected.size()), expected), "");
     }
 }
