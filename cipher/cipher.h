@@ -45,16 +45,25 @@ using YieldFn = std::function<void()>;
 class Encryptor
 {
 public:
-    explicit Encryptor(RandomSource& random = systemRandom(), YieldFn onExtraMask = {});
+    // path: how the digits are worked on, as GroupTextPath tells of the key's text; every path
+    // gives the same result.
+    explicit Encryptor(
+        RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, GroupTextPath path = GroupTextPath::Fastest);
+    Encryptor(const Encryptor&) = delete;
+    Encryptor& operator=(const Encryptor&) = delete;
+    // Wipes the masks it drew: they are the key.
+    ~Encryptor();
 
     // Replaces each upper-case hex digit with its encrypted digit and hands its masks to groups.
     void encrypt(std::span<char> digits, MaskGroupSink& groups);
 
 private:
-    // Masks come two to a random byte, the first in its high bits. No more bytes are drawn than
-    // the 13 masks per digit still certain to be needed, so a scripted source sees only the bytes
-    // encryption consumes.
-    static constexpr std::size_t kRandomBytes = 16384;
+    // Masks come two to a random byte, the first in its high bits. Each draw takes the 13 masks
+    // per digit still certain to be needed and an eighth more, with a few to spare, for the one
+    // digit in 16 that takes more than 13: every draw costs a system call, and another draw near
+    // the end would cost more than the spare masks. At most 128 Ki masks are drawn at once.
+    static constexpr std::size_t kRandomBytes = 65536;
+    static constexpr std::size_t kSpareMasks = 32;
 
     // More masks for a digit zero after its 13, until it is not; returns its encrypted value.
     // certainAfter: the masks the digits after it will take.
@@ -65,6 +74,9 @@ private:
 
     RandomSource& m_random;
     YieldFn m_onExtraMask;
+    // Encrypts digits while their masks stand in the buffer, up to one that is zero after them.
+    std::size_t (*m_encryptDigits)(
+        const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups);
     // The longer groups of the groups not yet handed on, as MaskBatch lists them.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;

@@ -21,13 +21,14 @@ public:
 
     void fill(std::span<std::uint8_t> out) override
     {
+        ++m_draws;
         for (std::uint8_t& byte : out) {
             const std::uint8_t high = nextMask();
             byte = static_cast<std::uint8_t>((high << 4) | nextMask());
         }
     }
 
-    std::size_t masksDrawn() const { return m_next; }
+    std::size_t draws() const { return m_draws; }
 
 private:
     std::uint8_t nextMask()
@@ -39,6 +40,7 @@ private:
     std::vector<std::uint8_t> m_masks;
     std::uint8_t m_filler;
     std::size_t m_next = 0;
+    std::size_t m_draws = 0;
 };
 
 } // namespace morvalen::testing
