@@ -81,9 +81,10 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;
     // The random bytes with their two masks swapped, the first now lowest as in a PackedGroup,
-    // and room for an 8-byte read from the last of them, zeroed. Not zeroed whole: encrypting a
-    // short text would cost noticeably more.
-    std::array<std::uint8_t, kRandomBytes + 8> m_bytes;
+    // and room past the last of them for the reads of whole words and vectors, zeroed. Not zeroed
+    // whole: encrypting a short text would cost noticeably more.
+    static constexpr std::size_t kReadSlack = 16;
+    std::array<std::uint8_t, kRandomBytes + kReadSlack> m_bytes;
     std::size_t m_next = 0; // masks, counted from the buffer's start
     std::size_t m_end = 0;
 };

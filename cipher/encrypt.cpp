@@ -148,13 +148,82 @@ constexpr DigitVectors kDigitVectors = [] {
 }
 #endif
 
+// The same eight digits at a time with AVX-512: the 16-byte lanes of one 64-byte load arranged
+// as above by one byte permutation, each lane from 13 bytes past the one before.
+struct WideDigitVectors
+{
+    alignas(64) std::array<std::array<std::uint8_t, 64>, 2> pick {};
+    alignas(64) std::array<std::array<std::uint64_t, 8>, 2> shift {};
+};
+constexpr WideDigitVectors kWideDigitVectors = [] {
+    WideDigitVectors vectors;
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            for (std::size_t i = 0; i < 16; ++i) {
+                vectors.pick[half][16 * lane + i]
+                    = static_cast<std::uint8_t>(kMasksPerDigit * lane + kDigitVectors.pick[half][i]);
+            }
+            vectors.shift[half][2 * lane] = kDigitVectors.shift[half][0];
+            vectors.shift[half][2 * lane + 1] = kDigitVectors.shift[half][1];
+        }
+    }
+    return vectors;
+}();
+
+// GCC 12 warns about the undefined vector some AVX-512 intrinsics start from (its bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(
+    const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups)
+{
+    const std::size_t half = next % 2;
+    const __m512i pick = _mm512_load_si512(kWideDigitVectors.pick[half].data());
+    const __m512i shift = _mm512_load_si512(kWideDigitVectors.shift[half].data());
+    const __m512i groupBits = _mm512_set1_epi64((1LL << (4 * kMasksPerDigit)) - 1);
+    std::size_t d = 0;
+    for (; d + 8 <= count; d += 8, next += 8 * kMasksPerDigit) {
+        const __m512i raw = _mm512_loadu_si512(bytes + next / 2);
+        const __m512i masks = _mm512_and_si512(_mm512_srlv_epi64(_mm512_permutexvar_epi8(pick, raw), shift), groupBits);
+        _mm512_storeu_si512(groups + d, masks);
+        __m512i x = _mm512_xor_si512(masks, _mm512_srli_epi64(masks, 32));
+        x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 16));
+        x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 8));
+        x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 4));
+        const auto xors
+            = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_cvtepi64_epi8(x))) & 0x0F0F0F0F0F0F0F0FULL;
+        std::uint64_t digits = 0;
+        std::memcpy(&digits, text + d, sizeof digits);
+        const std::uint64_t values = (digits & 0x0F0F0F0F0F0F0F0FULL) + ((digits >> 6) & 0x0101010101010101ULL) * 9;
+        const std::uint64_t nibbles = values ^ xors;
+        const std::uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
+        const std::uint64_t encrypted = nibbles + 0x3030303030303030ULL + letters * 7;
+        const std::uint64_t zero = (nibbles - 0x0101010101010101ULL) & ~nibbles & 0x8080808080808080ULL;
+        if (zero != 0) {
+            const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+            const std::uint64_t kept = before == 0 ? 0 : ~std::uint64_t {0} >> (64 - 8 * before);
+            digits = (encrypted & kept) | (digits & ~kept);
+            std::memcpy(text + d, &digits, sizeof digits);
+            return d + before;
+        }
+        std::memcpy(text + d, &encrypted, sizeof encrypted);
+    }
+    return d + encryptDigitsVector(bytes, next, text + d, count - d, groups + d);
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 auto digitEncryptor([[maybe_unused]] GroupTextPath path)
     -> std::size_t (*)(const std::uint8_t*, std::size_t, char*, std::size_t, PackedGroup*)
 {
 #if MORVALEN_ENCRYPT_AVX2
     if constexpr (std::endian::native == std::endian::little) {
-        if (chosenGroupTextPath(path) != GroupTextPath::Plain) {
-            return encryptDigitsVector;
+        switch (chosenGroupTextPath(path)) {
+        case GroupTextPath::Wide: return encryptDigitsWide;
+        case GroupTextPath::Vector: return encryptDigitsVector;
+        default: break;
         }
     }
 #endif
@@ -258,7 +327,7 @@ void Encryptor::refill(std::size_t certain)
     for (std::size_t i = 0; i < bytes; ++i) {
         m_bytes[i] = static_cast<std::uint8_t>(m_bytes[i] >> 4 | m_bytes[i] << 4);
     }
-    std::memset(m_bytes.data() + bytes, 0, 8);
+    std::memset(m_bytes.data() + bytes, 0, kReadSlack);
     m_next = 0;
     m_end = 2 * bytes;
 }
@@ -272,23 +341,31 @@ EncryptResult encrypthexbytes(std::string& hexadesimals, RandomSource& random, c
 
 void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource& random, const YieldFn& onExtraMask)
 {
-    translateAllocationFailure([&] {
+    try {
+        translateAllocationFailure([&] {
+            result.encryptedHex.resize(hexadesimals.size());
+            HexReader hex(ErrorInput::PlainHex);
+            result.encryptedHex.resize(hex.read(hexadesimals, result.encryptedHex.data()));
+            hex.finish();
+            const std::size_t room = expectedKeySize(result.encryptedHex.size());
+            if (room > result.encryptingBits.capacity()) {
+                result.encryptingBits.clear(); // not copied to the new memory
+                result.encryptingBits.reserve(room);
+                adviseHugePages(result.encryptingBits.data(), result.encryptingBits.capacity());
+            }
+            // The last key's text is room to write over.
+            KeyWriter key(result.encryptingBits, KeyWriter::Start::Over);
+            Encryptor(random, onExtraMask).encrypt(result.encryptedHex, key);
+            key.finish();
+            if (!result.encryptedHex.empty()) {
+                hexadesimals.clear();
+            }
+        });
+    } catch (...) {
+        result.encryptedHex.clear();
         result.encryptingBits.clear();
-        result.encryptedHex.resize(hexadesimals.size());
-        HexReader hex(ErrorInput::PlainHex);
-        result.encryptedHex.resize(hex.read(hexadesimals, result.encryptedHex.data()));
-        hex.finish();
-        const std::size_t room = expectedKeySize(result.encryptedHex.size());
-        if (room > result.encryptingBits.capacity()) {
-            result.encryptingBits.reserve(room);
-            adviseHugePages(result.encryptingBits.data(), result.encryptingBits.capacity());
-        }
-        KeyWriter key(result.encryptingBits);
-        Encryptor(random, onExtraMask).encrypt(result.encryptedHex, key);
-        if (!result.encryptedHex.empty()) {
-            hexadesimals.clear();
-        }
-    });
+        throw;
+    }
 }
 
 } // namespace morvalen

@@ -276,19 +276,28 @@ auto groupReader([[maybe_unused]] GroupTextPath path)
 }
 
 // Key text written straight into the key, which is grown first by the room the text can take,
-// and cut back to the text when done: no staging copy, and the string's memory is reused.
+// where it does not have that room already, and cut back to the text when done unless it is
+// written over: no staging copy, and the string's memory is reused.
 class KeyText
 {
 public:
-    KeyText(std::string& out, std::size_t room)
+    KeyText(std::string& out, std::size_t& end, std::size_t room, bool over)
         : m_out(out)
-        , m_end(out.size())
+        , m_end(end)
+        , m_over(over)
     {
-        out.resize(m_end + room + kGroupTextSlack);
+        if (end + room + kGroupTextSlack > out.size()) {
+            out.resize(end + room + kGroupTextSlack);
+        }
     }
     KeyText(const KeyText&) = delete;
     KeyText& operator=(const KeyText&) = delete;
-    ~KeyText() { m_out.resize(m_end); }
+    ~KeyText()
+    {
+        if (!m_over) {
+            m_out.resize(m_end);
+        }
+    }
 
     void groups(const MaskBatch& batch, GroupTextPath path) { m_end += writeGroups(batch, m_out.data() + m_end, path); }
 
@@ -301,14 +310,19 @@ public:
 
 private:
     std::string& m_out;
-    std::size_t m_end;
+    std::size_t& m_end;
+    bool m_over;
 };
 
 } // namespace
 
 void KeyWriter::groups(const MaskBatch& batch)
 {
-    KeyText(m_out, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars).groups(batch, m_path);
+    if (!m_over) {
+        m_end = m_out.size();
+    }
+    KeyText(m_out, m_end, batch.groups.size() * kUsualGroupChars + batch.extraMasks.size() * kMaskChars, m_over)
+        .groups(batch, m_path);
 }
 
 void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
@@ -318,9 +332,19 @@ void KeyWriter::usualGroups(std::span<const PackedGroup> groups)
 
 void KeyWriter::group(MaskGroup masks)
 {
-    KeyText text(m_out, masks.size() * kMaskChars + 1);
+    if (!m_over) {
+        m_end = m_out.size();
+    }
+    KeyText text(m_out, m_end, masks.size() * kMaskChars + 1, m_over);
     text.masks(masks);
     text.close();
+}
+
+void KeyWriter::finish()
+{
+    if (m_over) {
+        m_out.resize(m_end);
+    }
 }
 
 KeyReader::KeyReader(std::span<char> digits, TextPlace start, GroupTextPath path)

@@ -40,7 +40,7 @@ enum class GroupTextPath
     Fastest, // the widest the processor has
     Plain, // nothing past the processor family's baseline
     Vector, // AVX2 and carry-less multiplication
-    Wide, // AVX-512 (BW) and carry-less multiplication
+    Wide, // AVX-512 (BW and VBMI) and carry-less multiplication
 };
 
 // Whether the processor can run path; Fastest and Plain it always can.
@@ -78,9 +78,19 @@ protected:
 class KeyWriter final : public MaskGroupSink
 {
 public:
-    explicit KeyWriter(std::string& out)
+    enum class Start
+    {
+        AtEnd,
+        // Over out from its start, taking the text already there as room to write into, as a
+        // string kept from one key to the next holds: no byte of it is cleared first. out is the
+        // key only after finish().
+        Over,
+    };
+
+    explicit KeyWriter(std::string& out, Start start = Start::AtEnd)
         : m_out(out)
         , m_path(chosenGroupTextPath(GroupTextPath::Fastest))
+        , m_over(start == Start::Over)
     {
     }
 
@@ -89,10 +99,14 @@ public:
     void usualGroups(std::span<const PackedGroup> groups);
     // Any group, written mask by mask: the plain path.
     void group(MaskGroup masks);
+    // Cuts out to the text written, when it was written over.
+    void finish();
 
 private:
     std::string& m_out;
     GroupTextPath m_path;
+    bool m_over;
+    std::size_t m_end = 0; // of the text written over out
 };
 
 // XORs the masks of group i into digits[i], upper-case hex digits as HexReader gives them.

@@ -155,6 +155,29 @@ TEST(Encrypt, ExtraMasksOnlyWhileTheDigitIsZeroEachFollowedByOneYield)
     EXPECT_EQ(random.draws(), 1u); // the extra masks came from spares: no second system call
 }
 
+// A result kept from one encryption to the next is written over: each key is its own, whatever
+// the one before it left, and an error leaves none.
+TEST(Encrypt, IntoAKeptResultGivesEachKeyAlone)
+{
+    EncryptResult kept;
+    for (const std::string& plain : {repeat("A5", 300), std::string("0f"), repeat("3C", 40), std::string("x1")}) {
+        SCOPED_TRACE(plain.substr(0, 8));
+        const std::vector<std::uint8_t> masks = zeroHeavyMasks(20'000, plain.size());
+        ScriptedRandom random(masks), again(masks);
+        std::string input = plain;
+        std::string fresh = plain;
+        try {
+            encryptInto(kept, input, random);
+        } catch (const Error&) {
+            EXPECT_EQ(kept.encryptedHex + kept.encryptingBits, "");
+            continue;
+        }
+        const EncryptResult expected = encrypthexbytes(fresh, again);
+        EXPECT_EQ(kept.encryptedHex, expected.encryptedHex);
+        EXPECT_EQ(firstDifference(kept.encryptingBits, expected.encryptingBits), "");
+    }
+}
+
 TEST(Encrypt, EmptyBlankAndInvalidInputDrawNothingAndConsumeNothing)
 {
     ScriptedRandom random({});
