@@ -59,9 +59,10 @@ public:
 
 private:
     // Masks come two to a random byte, the first in its high bits. Each draw takes the 13 masks
-    // per digit still certain to be needed and an eighth more, with a few to spare, for the one
-    // digit in 16 that takes more than 13: every draw costs a system call, and another draw near
-    // the end would cost more than the spare masks. At most 128 Ki masks are drawn at once.
+    // per digit still certain to be needed, a 128th more and 32 to spare, for the one digit in 16
+    // that takes more than 13 (some 1/195 more masks on average): every draw costs a system call,
+    // and another draw near the end would cost more than the spare masks. At most 128 Ki masks
+    // are drawn at once.
     static constexpr std::size_t kRandomBytes = 65536;
     static constexpr std::size_t kSpareMasks = 32;
 
