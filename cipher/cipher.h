@@ -41,6 +41,10 @@ struct EncryptResult
 // loop here. It may start a nested encryption or decryption.
 using YieldFn = std::function<void()>;
 
+namespace detail {
+struct DigitRun;
+}
+
 // Encrypts digits that may arrive in pieces, for texts too large to hold with their key.
 class Encryptor
 {
@@ -75,9 +79,8 @@ private:
 
     RandomSource& m_random;
     YieldFn m_onExtraMask;
-    // Encrypts digits while their masks stand in the buffer, up to one that is zero after them.
-    std::size_t (*m_encryptDigits)(
-        const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups);
+    // Encrypts digits while their masks stand in the buffer.
+    std::size_t (*m_encryptDigits)(detail::DigitRun& run, char* text, std::size_t digits);
     // The longer groups of the groups not yet handed on, as MaskBatch lists them.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;

@@ -53,22 +53,82 @@ PackedGroup packedAt(const std::uint8_t* bytes, std::size_t first)
     return word >> (4 * (first % 2)) & ((PackedGroup {1} << (4 * kMasksPerDigit)) - 1);
 }
 
-// Encrypts up to count digits at text with the masks in bytes from mask `next` on, 13 a digit,
-// and writes each digit's masks to groups, stopping at a digit that is zero after its masks (whose
-// masks it writes, leaving the digit as it is). Returns how many digits it encrypted.
-std::size_t encryptDigitsPlain(
-    const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups)
+} // namespace
+
+// Where a run of digits takes its masks from and puts their groups.
+struct detail::DigitRun
 {
-    for (std::size_t d = 0; d < count; ++d, next += kMasksPerDigit) {
-        const PackedGroup masks = packedAt(bytes, next);
-        groups[d] = masks;
+    const std::uint8_t* bytes; // the masks, swapped as Encryptor::m_bytes holds them
+    std::size_t next; // the next mask to take
+    std::size_t end; // the masks in bytes
+    PackedGroup* groups; // the batch
+    std::size_t count; // groups in the batch
+    std::size_t capacity; // groups the batch can take
+    // Where the masks past 13 go, as MaskBatch lists them; null leaves them to the caller.
+    std::vector<std::pair<std::size_t, std::size_t>>* longer;
+    std::vector<std::uint8_t>* extraMasks;
+    // Set when the run stopped at a digit zero after its 13 masks, whose group is the batch's
+    // last: the caller draws its further masks.
+    bool zeroPending;
+};
+
+namespace {
+
+using detail::DigitRun;
+
+// Further masks for the digit whose group is the batch's last, zero after its 13, taken from the
+// buffer until one is not zero; that one is its encrypted value. 0 when the buffer runs out first,
+// having taken nothing.
+inline unsigned extendFromBuffer(DigitRun& run)
+{
+    if (run.longer == nullptr) {
+        return 0;
+    }
+    for (std::size_t at = run.next; at < run.end; ++at) {
+        const auto mask = static_cast<unsigned>(run.bytes[at / 2] >> (4 * (at % 2)) & 0xF);
+        if (mask != 0) {
+            for (std::size_t taken = run.next; taken <= at; ++taken) {
+                run.extraMasks->push_back(static_cast<std::uint8_t>(run.bytes[taken / 2] >> (4 * (taken % 2)) & 0xF));
+            }
+            run.longer->emplace_back(run.count - 1, at + 1 - run.next);
+            run.next = at + 1;
+            return mask;
+        }
+    }
+    return 0;
+}
+
+// How many digits from the run's next on have all 13 masks in the buffer and room in the batch.
+inline std::size_t digitsAtHand(const DigitRun& run, std::size_t digits)
+{
+    return std::min({digits, run.capacity - run.count, (run.end - run.next) / kMasksPerDigit});
+}
+
+// Encrypts digits at text with the run's masks, 13 a digit and more for one zero after them, and
+// writes each digit's masks to the batch; stops when the digits, the batch or the masks at hand
+// run out, or at a zero digit whose further masks are not. Returns how many digits it encrypted.
+std::size_t encryptDigitsPlain(DigitRun& run, char* text, std::size_t digits)
+{
+    std::size_t d = 0;
+    std::size_t last = digitsAtHand(run, digits);
+    while (d < last) {
+        const PackedGroup masks = packedAt(run.bytes, run.next);
+        run.next += kMasksPerDigit;
+        run.groups[run.count++] = masks;
         const unsigned nibble = hexValue(text[d]) ^ xorOf(masks);
-        if (nibble == 0) {
+        if (nibble != 0) {
+            text[d++] = kHexDigits[nibble];
+            continue;
+        }
+        const unsigned extended = extendFromBuffer(run);
+        if (extended == 0) {
+            run.zeroPending = true;
             return d;
         }
-        text[d] = kHexDigits[nibble];
+        text[d++] = kHexDigits[extended];
+        last = d + digitsAtHand(run, digits - d); // the further masks came from the buffer
     }
-    return count;
+    return d;
 }
 
 #if MORVALEN_ENCRYPT_AVX2
@@ -99,24 +159,23 @@ constexpr DigitVectors kDigitVectors = [] {
 
 // The same four digits at a time: their masks picked out of the bytes and XORed together in a
 // vector, the digits worked on as the bytes of one word.
-[[gnu::target("avx2")]] std::size_t encryptDigitsVector(
-    const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups)
+[[gnu::target("avx2")]] std::size_t encryptDigitsVector(DigitRun& run, char* text, std::size_t digits)
 {
-    // Four digits take 52 masks, an even number, so every step begins as the first on a byte or half way.
-    const std::size_t half = next % 2;
-    const __m256i pick = _mm256_load_si256(reinterpret_cast<const __m256i*>(kDigitVectors.pick[half].data()));
-    const __m256i shift = _mm256_load_si256(reinterpret_cast<const __m256i*>(kDigitVectors.shift[half].data()));
     const __m256i groupBits = _mm256_set1_epi64x((1LL << (4 * kMasksPerDigit)) - 1);
     // Byte 0 of each word to bytes 0 and 1 of the low lane and 2 and 3 of the high one.
     const __m256i firstBytes = _mm256_setr_epi8(0, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0,
         8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     std::size_t d = 0;
-    for (; d + 4 <= count; d += 4, next += 4 * kMasksPerDigit) {
-        const std::uint8_t* const first = bytes + next / 2;
+    while (digitsAtHand(run, digits - d) >= 4) {
+        // Whether the first digit's masks begin half way into a byte.
+        const std::size_t half = run.next % 2;
+        const __m256i pick = _mm256_load_si256(reinterpret_cast<const __m256i*>(kDigitVectors.pick[half].data()));
+        const __m256i shift = _mm256_load_si256(reinterpret_cast<const __m256i*>(kDigitVectors.shift[half].data()));
+        const std::uint8_t* const first = run.bytes + run.next / 2;
         const __m256i raw = _mm256_loadu2_m128i(
             reinterpret_cast<const __m128i*>(first + kMasksPerDigit), reinterpret_cast<const __m128i*>(first));
         const __m256i masks = _mm256_and_si256(_mm256_srlv_epi64(_mm256_shuffle_epi8(raw, pick), shift), groupBits);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(groups + d), masks);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(run.groups + run.count), masks);
         __m256i x = _mm256_xor_si256(masks, _mm256_srli_epi64(masks, 32));
         x = _mm256_xor_si256(x, _mm256_srli_epi64(x, 16));
         x = _mm256_xor_si256(x, _mm256_srli_epi64(x, 8));
@@ -125,26 +184,38 @@ constexpr DigitVectors kDigitVectors = [] {
         const auto xors = static_cast<std::uint32_t>(_mm_cvtsi128_si32(
                               _mm_or_si128(_mm256_castsi256_si128(gathered), _mm256_extracti128_si256(gathered, 1))))
             & 0x0F0F0F0FU;
-        std::uint32_t digits = 0;
-        std::memcpy(&digits, text + d, sizeof digits);
+        std::uint32_t plain = 0;
+        std::memcpy(&plain, text + d, sizeof plain);
         // Upper-case hex digits to values: letters have bit 6 set and need 9 more than their low bits.
-        const std::uint32_t values = (digits & 0x0F0F0F0FU) + ((digits >> 6) & 0x01010101U) * 9;
+        const std::uint32_t values = (plain & 0x0F0F0F0FU) + ((plain >> 6) & 0x01010101U) * 9;
         const std::uint32_t nibbles = values ^ xors;
         // Values back to digits: 7 more for those past 9, which 6 more carries into bit 4.
         const std::uint32_t letters = ((nibbles + 0x06060606U) >> 4) & 0x01010101U;
         const std::uint32_t encrypted = nibbles + 0x30303030U + letters * 7;
         // A byte that is zero sets its top bit here; bytes past the first such may too.
         const std::uint32_t zero = (nibbles - 0x01010101U) & ~nibbles & 0x80808080U;
-        if (zero != 0) {
-            const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
-            const std::uint32_t kept = before == 0 ? 0 : 0xFFFFFFFFU >> (32 - 8 * before);
-            digits = (encrypted & kept) | (digits & ~kept);
-            std::memcpy(text + d, &digits, sizeof digits);
-            return d + before;
+        if (zero == 0) {
+            std::memcpy(text + d, &encrypted, sizeof encrypted);
+            run.next += 4 * kMasksPerDigit;
+            run.count += 4;
+            d += 4;
+            continue;
         }
-        std::memcpy(text + d, &encrypted, sizeof encrypted);
+        const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+        const std::uint32_t kept = before == 0 ? 0 : 0xFFFFFFFFU >> (32 - 8 * before);
+        const std::uint32_t merged = (encrypted & kept) | (plain & ~kept);
+        std::memcpy(text + d, &merged, sizeof merged);
+        run.next += kMasksPerDigit * (before + 1);
+        run.count += before + 1;
+        d += before;
+        const unsigned nibble = extendFromBuffer(run);
+        if (nibble == 0) {
+            run.zeroPending = true;
+            return d;
+        }
+        text[d++] = kHexDigits[nibble];
     }
-    return d + encryptDigitsPlain(bytes, next, text + d, count - d, groups + d);
+    return d + encryptDigitsPlain(run, text + d, digits - d);
 }
 #endif
 
@@ -175,48 +246,58 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(
-    const std::uint8_t* bytes, std::size_t next, char* text, std::size_t count, PackedGroup* groups)
+[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(DigitRun& run, char* text, std::size_t digits)
 {
-    const std::size_t half = next % 2;
-    const __m512i pick = _mm512_load_si512(kWideDigitVectors.pick[half].data());
-    const __m512i shift = _mm512_load_si512(kWideDigitVectors.shift[half].data());
     const __m512i groupBits = _mm512_set1_epi64((1LL << (4 * kMasksPerDigit)) - 1);
     std::size_t d = 0;
-    for (; d + 8 <= count; d += 8, next += 8 * kMasksPerDigit) {
-        const __m512i raw = _mm512_loadu_si512(bytes + next / 2);
+    while (digitsAtHand(run, digits - d) >= 8) {
+        const std::size_t half = run.next % 2;
+        const __m512i pick = _mm512_load_si512(kWideDigitVectors.pick[half].data());
+        const __m512i shift = _mm512_load_si512(kWideDigitVectors.shift[half].data());
+        const __m512i raw = _mm512_loadu_si512(run.bytes + run.next / 2);
         const __m512i masks = _mm512_and_si512(_mm512_srlv_epi64(_mm512_permutexvar_epi8(pick, raw), shift), groupBits);
-        _mm512_storeu_si512(groups + d, masks);
+        _mm512_storeu_si512(run.groups + run.count, masks);
         __m512i x = _mm512_xor_si512(masks, _mm512_srli_epi64(masks, 32));
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 16));
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 8));
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 4));
         const auto xors
             = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_cvtepi64_epi8(x))) & 0x0F0F0F0F0F0F0F0FULL;
-        std::uint64_t digits = 0;
-        std::memcpy(&digits, text + d, sizeof digits);
-        const std::uint64_t values = (digits & 0x0F0F0F0F0F0F0F0FULL) + ((digits >> 6) & 0x0101010101010101ULL) * 9;
+        std::uint64_t plain = 0;
+        std::memcpy(&plain, text + d, sizeof plain);
+        const std::uint64_t values = (plain & 0x0F0F0F0F0F0F0F0FULL) + ((plain >> 6) & 0x0101010101010101ULL) * 9;
         const std::uint64_t nibbles = values ^ xors;
         const std::uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
         const std::uint64_t encrypted = nibbles + 0x3030303030303030ULL + letters * 7;
         const std::uint64_t zero = (nibbles - 0x0101010101010101ULL) & ~nibbles & 0x8080808080808080ULL;
-        if (zero != 0) {
-            const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
-            const std::uint64_t kept = before == 0 ? 0 : ~std::uint64_t {0} >> (64 - 8 * before);
-            digits = (encrypted & kept) | (digits & ~kept);
-            std::memcpy(text + d, &digits, sizeof digits);
-            return d + before;
+        if (zero == 0) {
+            std::memcpy(text + d, &encrypted, sizeof encrypted);
+            run.next += 8 * kMasksPerDigit;
+            run.count += 8;
+            d += 8;
+            continue;
         }
-        std::memcpy(text + d, &encrypted, sizeof encrypted);
+        const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+        const std::uint64_t kept = before == 0 ? 0 : ~std::uint64_t {0} >> (64 - 8 * before);
+        const std::uint64_t merged = (encrypted & kept) | (plain & ~kept);
+        std::memcpy(text + d, &merged, sizeof merged);
+        run.next += kMasksPerDigit * (before + 1);
+        run.count += before + 1;
+        d += before;
+        const unsigned nibble = extendFromBuffer(run);
+        if (nibble == 0) {
+            run.zeroPending = true;
+            return d;
+        }
+        text[d++] = kHexDigits[nibble];
     }
-    return d + encryptDigitsVector(bytes, next, text + d, count - d, groups + d);
+    return d + encryptDigitsVector(run, text + d, digits - d);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
 
-auto digitEncryptor([[maybe_unused]] GroupTextPath path)
-    -> std::size_t (*)(const std::uint8_t*, std::size_t, char*, std::size_t, PackedGroup*)
+auto digitEncryptor([[maybe_unused]] GroupTextPath path) -> std::size_t (*)(DigitRun&, char*, std::size_t)
 {
 #if MORVALEN_ENCRYPT_AVX2
     if constexpr (std::endian::native == std::endian::little) {
@@ -248,50 +329,46 @@ void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
 {
     // Groups are handed on 64 at a time.
     std::array<PackedGroup, 64> groups;
-    std::size_t count = 0;
     m_longer.clear();
     m_extraMasks.clear();
+    // Further masks are taken from the buffer in the run only where nobody waits for each.
+    DigitRun run {m_bytes.data(), m_next, m_end, groups.data(), 0, groups.size(), m_onExtraMask ? nullptr : &m_longer,
+        &m_extraMasks, false};
     char* const text = digits.data();
     std::size_t d = 0;
     while (d < digits.size()) {
-        if (count == groups.size()) {
-            sink.groups({std::span(groups).first(count), m_longer, m_extraMasks});
-            count = 0;
+        if (run.count == groups.size()) {
+            sink.groups({std::span(groups).first(run.count), m_longer, m_extraMasks});
+            run.count = 0;
             m_longer.clear();
             m_extraMasks.clear();
         }
-        // Digits whose masks all stand in the buffer, up to one that is zero after them.
-        const std::size_t room
-            = std::min({digits.size() - d, groups.size() - count, (m_end - m_next) / kMasksPerDigit});
+        run.next = m_next;
+        run.end = m_end;
+        run.zeroPending = false;
+        d += m_encryptDigits(run, text + d, digits.size() - d);
+        m_next = run.next;
         unsigned nibble = 1;
-        if (room > 0) {
-            const std::size_t done = m_encryptDigits(m_bytes.data(), m_next, text + d, room, groups.data() + count);
-            m_next += kMasksPerDigit * done;
-            d += done;
-            count += done;
-            if (done < room) {
-                m_next += kMasksPerDigit;
-                ++count;
-                nibble = 0;
-            }
-        } else {
+        if (run.zeroPending) {
+            nibble = 0;
+        } else if (d < digits.size() && run.count < groups.size()) {
             // The buffer holds fewer masks than a digit takes.
             PackedGroup masks = 0;
             for (std::size_t i = 0; i < kMasksPerDigit; ++i) {
                 masks |= PackedGroup {nextMask(kMasksPerDigit * (digits.size() - d) - i)} << (4 * i);
             }
-            groups[count++] = masks;
+            groups[run.count++] = masks;
             nibble = hexValue(text[d]) ^ xorOf(masks);
             if (nibble != 0) {
                 text[d++] = kHexDigits[nibble];
             }
         }
         if (nibble == 0) {
-            text[d] = kHexDigits[extend(count - 1, kMasksPerDigit * (digits.size() - d - 1))];
+            text[d] = kHexDigits[extend(run.count - 1, kMasksPerDigit * (digits.size() - d - 1))];
             ++d;
         }
     }
-    sink.groups({std::span(groups).first(count), m_longer, m_extraMasks});
+    sink.groups({std::span(groups).first(run.count), m_longer, m_extraMasks});
     sodium_memzero(groups.data(), sizeof groups);
 }
 

@@ -78,9 +78,15 @@ TEST(Encrypt, MatchesTheTextLevelComposition)
     std::vector<std::uint8_t> longGroup(13, 0x3);
     longGroup.insert(longGroup.end(), 1000, 0);
     longGroup.push_back(0x6);
+    // After a first digit, digit A zero after its 13 masks, then more zero masks than the first
+    // draw holds.
+    std::vector<std::uint8_t> pastTheDraw(13, 0x1);
+    pastTheDraw.insert(pastTheDraw.end(), 12, 0);
+    pastTheDraw.push_back(0xA);
+    pastTheDraw.insert(pastTheDraw.end(), 200, 0);
     for (const auto& [plain, masks] : std::vector<std::pair<std::string, std::vector<std::uint8_t>>> {{"AAAA", script},
              {"00ff10", script}, {"0123456789abcdefFEDCBA9876543210", script}, {"0000000000", script},
-             {longText, zeroHeavy}, {"30a5", longGroup}}) {
+             {longText, zeroHeavy}, {"30a5", longGroup}, {"5A55", pastTheDraw}}) {
         SCOPED_TRACE(plain.substr(0, 40));
         const EncryptResult reference = referenceEncrypt(plain, masks, 0x9);
         ScriptedRandom random(masks, 0x9);
