@@ -35,41 +35,51 @@ constexpr std::array<std::array<char, 16>, 256> kPairTexts = [] {
     return texts;
 }();
 
-// The longer groups of a batch, met in order while its groups are written.
+// The longer groups of a batch, met in order while its groups are written. Copied out of the
+// batch: the text is chars, so the compiler would read the batch again after every store.
 class LongerGroups
 {
 public:
     explicit LongerGroups(const MaskBatch& batch)
-        : m_batch(batch)
+        : m_longer(batch.longer.data())
+        , m_end(batch.longer.data() + batch.longer.size())
+        , m_extraMasks(batch.extraMasks.data())
+        , m_nextGroup(m_longer != m_end ? m_longer->first : kNone)
     {
     }
 
     // Whether group is the next longer one.
-    bool at(std::size_t group) const { return m_next < m_batch.longer.size() && m_batch.longer[m_next].first == group; }
+    bool at(std::size_t group) const { return group == m_nextGroup; }
 
     // Writes the next longer group's further masks over the '|' its usual text ended with at out,
     // and the '|' after them; returns the end of its text.
     char* writeMore(char* out)
     {
-        const std::size_t count = m_batch.longer[m_next++].second;
-        out = writeMaskTexts(m_batch.extraMasks.subspan(m_extra, count), out - 1);
-        m_extra += count;
+        const std::size_t count = m_longer->second;
+        out = writeMaskTexts({m_extraMasks, count}, out - 1);
+        m_extraMasks += count;
         *out++ = '|';
+        ++m_longer;
+        m_nextGroup = m_longer != m_end ? m_longer->first : kNone;
         return out;
     }
 
 private:
-    const MaskBatch& m_batch;
-    std::size_t m_next = 0;
-    std::size_t m_extra = 0;
+    static constexpr std::size_t kNone = ~std::size_t {0};
+    const std::pair<std::size_t, std::size_t>* m_longer;
+    const std::pair<std::size_t, std::size_t>* m_end;
+    const std::uint8_t* m_extraMasks;
+    std::size_t m_nextGroup;
 };
 
 char* writePlain(const MaskBatch& batch, char* out)
 {
     constexpr std::size_t kPairs = (kMasksPerDigit + 1) / 2;
     LongerGroups longer(batch);
-    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
-        const PackedGroup masks = batch.groups[g];
+    const PackedGroup* const groups = batch.groups.data();
+    const std::size_t count = batch.groups.size();
+    for (std::size_t g = 0; g < count; ++g) {
+        const PackedGroup masks = groups[g];
         for (std::size_t pair = 0; pair < kPairs; ++pair) {
             std::memcpy(out + 2 * kMaskChars * pair, kPairTexts[masks >> (8 * pair) & 0xFF].data(), 16);
         }
@@ -120,9 +130,11 @@ constexpr VectorTables kVector = [] {
         clear[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kVector.clear.data() + 32 * v));
     }
     LongerGroups longer(batch);
-    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
+    const PackedGroup* const groups = batch.groups.data();
+    const std::size_t count = batch.groups.size();
+    for (std::size_t g = 0; g < count; ++g) {
         // The group's eight bytes in every lane, as the byte shuffle works within 16-byte lanes.
-        const __m256i group = _mm256_set1_epi64x(static_cast<long long>(batch.groups[g]));
+        const __m256i group = _mm256_set1_epi64x(static_cast<long long>(groups[g]));
         for (std::size_t v = 0; v < 3; ++v) {
             const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(group, source[v]), bit[v]);
             // A set bit compares equal, all ones: subtracting that makes '0' a '1'.
@@ -146,8 +158,10 @@ constexpr VectorTables kVector = [] {
     const __m512i clear = _mm512_loadu_si512(kVector.clear.data());
     const __m512i one = _mm512_set1_epi8(1);
     LongerGroups longer(batch);
-    for (std::size_t g = 0; g < batch.groups.size(); ++g) {
-        const PackedGroup masks = batch.groups[g];
+    const PackedGroup* const groups = batch.groups.data();
+    const std::size_t count = batch.groups.size();
+    for (std::size_t g = 0; g < count; ++g) {
+        const PackedGroup masks = groups[g];
         const __m512i picked = _mm512_shuffle_epi8(_mm512_set1_epi64(static_cast<long long>(masks)), source);
         _mm512_storeu_si512(out, _mm512_mask_add_epi8(clear, _mm512_test_epi8_mask(picked, bit), clear, one));
         // The last mask's last digit is its lowest bit.
