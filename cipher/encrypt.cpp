@@ -318,6 +318,9 @@ Encryptor::Encryptor(RandomSource& random, YieldFn onExtraMask, GroupTextPath pa
     , m_onExtraMask(std::move(onExtraMask))
     , m_encryptDigits(digitEncryptor(path))
 {
+    // Room for a batch's longer groups as they usually come, one in sixteen, allocated once.
+    m_longer.reserve(64);
+    m_extraMasks.reserve(128);
 }
 
 Encryptor::~Encryptor()
@@ -327,8 +330,8 @@ Encryptor::~Encryptor()
 
 void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
 {
-    // Groups are handed on 64 at a time.
-    std::array<PackedGroup, 64> groups;
+    // Groups are handed on 256 at a time.
+    std::array<PackedGroup, 256> groups;
     m_longer.clear();
     m_extraMasks.clear();
     // Further masks are taken from the buffer in the run only where nobody waits for each.
