@@ -107,8 +107,10 @@ inline std::size_t digitsAtHand(const DigitRun& run, std::size_t digits)
 // Encrypts digits at text with the run's masks, 13 a digit and more for one zero after them, and
 // writes each digit's masks to the batch; stops when the digits, the batch or the masks at hand
 // run out, or at a zero digit whose further masks are not. Returns how many digits it encrypted.
-std::size_t encryptDigitsPlain(DigitRun& run, char* text, std::size_t digits)
+std::size_t encryptDigitsPlain(DigitRun& result, char* text, std::size_t digits)
 {
+    // In locals: the digits are chars, so every store to them could change the run.
+    DigitRun run = result;
     std::size_t d = 0;
     std::size_t last = digitsAtHand(run, digits);
     while (d < last) {
@@ -123,11 +125,13 @@ std::size_t encryptDigitsPlain(DigitRun& run, char* text, std::size_t digits)
         const unsigned extended = extendFromBuffer(run);
         if (extended == 0) {
             run.zeroPending = true;
+            result = run;
             return d;
         }
         text[d++] = kHexDigits[extended];
         last = d + digitsAtHand(run, digits - d); // the further masks came from the buffer
     }
+    result = run;
     return d;
 }
 
@@ -159,8 +163,10 @@ constexpr DigitVectors kDigitVectors = [] {
 
 // The same four digits at a time: their masks picked out of the bytes and XORed together in a
 // vector, the digits worked on as the bytes of one word.
-[[gnu::target("avx2")]] std::size_t encryptDigitsVector(DigitRun& run, char* text, std::size_t digits)
+[[gnu::target("avx2")]] std::size_t encryptDigitsVector(DigitRun& result, char* text, std::size_t digits)
 {
+    // In locals: the digits are chars, so every store to them could change the run.
+    DigitRun run = result;
     const __m256i groupBits = _mm256_set1_epi64x((1LL << (4 * kMasksPerDigit)) - 1);
     // Byte 0 of each word to bytes 0 and 1 of the low lane and 2 and 3 of the high one.
     const __m256i firstBytes = _mm256_setr_epi8(0, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0,
@@ -211,11 +217,14 @@ constexpr DigitVectors kDigitVectors = [] {
         const unsigned nibble = extendFromBuffer(run);
         if (nibble == 0) {
             run.zeroPending = true;
+            result = run;
             return d;
         }
         text[d++] = kHexDigits[nibble];
     }
-    return d + encryptDigitsPlain(run, text + d, digits - d);
+    d += encryptDigitsPlain(run, text + d, digits - d);
+    result = run;
+    return d;
 }
 #endif
 
@@ -246,8 +255,10 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(DigitRun& run, char* text, std::size_t digits)
+[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(DigitRun& result, char* text, std::size_t digits)
 {
+    // In locals: the digits are chars, so every store to them could change the run.
+    DigitRun run = result;
     const __m512i groupBits = _mm512_set1_epi64((1LL << (4 * kMasksPerDigit)) - 1);
     std::size_t d = 0;
     while (digitsAtHand(run, digits - d) >= 8) {
@@ -287,11 +298,14 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
         const unsigned nibble = extendFromBuffer(run);
         if (nibble == 0) {
             run.zeroPending = true;
+            result = run;
             return d;
         }
         text[d++] = kHexDigits[nibble];
     }
-    return d + encryptDigitsVector(run, text + d, digits - d);
+    d += encryptDigitsVector(run, text + d, digits - d);
+    result = run;
+    return d;
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
