@@ -208,9 +208,11 @@ constexpr DigitVectors kDigitVectors = [] {
             continue;
         }
         const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
-        const std::uint32_t kept = before == 0 ? 0 : 0xFFFFFFFFU >> (32 - 8 * before);
-        const std::uint32_t merged = (encrypted & kept) | (plain & ~kept);
-        std::memcpy(text + d, &merged, sizeof merged);
+        // Only the digits before the zero one: a store over the digits the next step reads would
+        // keep that read waiting until the store is done.
+        for (std::size_t i = 0; i < before; ++i) {
+            text[d + i] = static_cast<char>(encrypted >> (8 * i));
+        }
         run.next += kMasksPerDigit * (before + 1);
         run.count += before + 1;
         d += before;
@@ -255,7 +257,8 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-[[gnu::target("avx512bw,avx512vbmi")]] std::size_t encryptDigitsWide(DigitRun& result, char* text, std::size_t digits)
+[[gnu::target("avx512bw,avx512vl,avx512vbmi")]] std::size_t encryptDigitsWide(
+    DigitRun& result, char* text, std::size_t digits)
 {
     // In locals: the digits are chars, so every store to them could change the run.
     DigitRun run = result;
@@ -289,9 +292,9 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
             continue;
         }
         const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
-        const std::uint64_t kept = before == 0 ? 0 : ~std::uint64_t {0} >> (64 - 8 * before);
-        const std::uint64_t merged = (encrypted & kept) | (plain & ~kept);
-        std::memcpy(text + d, &merged, sizeof merged);
+        // Only the digits before the zero one, as above.
+        _mm_mask_storeu_epi8(
+            text + d, static_cast<__mmask16>((1U << before) - 1), _mm_cvtsi64_si128(static_cast<long long>(encrypted)));
         run.next += kMasksPerDigit * (before + 1);
         run.count += before + 1;
         d += before;

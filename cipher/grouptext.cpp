@@ -182,7 +182,8 @@ bool hasGroupTextPath(GroupTextPath path) noexcept
 {
 #if MORVALEN_GROUP_TEXT_AVX2
     static const bool vector = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
-    static const bool wide = vector && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    static const bool wide = vector && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
+        && __builtin_cpu_supports("avx512vbmi");
     return path == GroupTextPath::Wide ? wide : path != GroupTextPath::Vector || vector;
 #else
     return path == GroupTextPath::Fastest || path == GroupTextPath::Plain;

@@ -40,7 +40,7 @@ enum class GroupTextPath
     Fastest, // the widest the processor has
     Plain, // nothing past the processor family's baseline
     Vector, // AVX2 and carry-less multiplication
-    Wide, // AVX-512 (BW and VBMI) and carry-less multiplication
+    Wide, // AVX-512 (BW, VL and VBMI) and carry-less multiplication
 };
 
 // Whether the processor can run path; Fastest and Plain it always can.
