@@ -275,26 +275,25 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 16));
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 8));
         x = _mm512_xor_si512(x, _mm512_srli_epi64(x, 4));
-        const auto xors
-            = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_cvtepi64_epi8(x))) & 0x0F0F0F0F0F0F0F0FULL;
-        std::uint64_t plain = 0;
-        std::memcpy(&plain, text + d, sizeof plain);
-        const std::uint64_t values = (plain & 0x0F0F0F0F0F0F0F0FULL) + ((plain >> 6) & 0x0101010101010101ULL) * 9;
-        const std::uint64_t nibbles = values ^ xors;
-        const std::uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
-        const std::uint64_t encrypted = nibbles + 0x3030303030303030ULL + letters * 7;
-        const std::uint64_t zero = (nibbles - 0x0101010101010101ULL) & ~nibbles & 0x8080808080808080ULL;
+        // The digits worked on in a vector too, off the path from the masks to the test for zero.
+        const __m128i low = _mm_set1_epi8(0x0F);
+        const __m128i plain = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + d));
+        const __m128i letter = _mm_and_si128(_mm_srli_epi16(plain, 6), _mm_set1_epi8(1));
+        const __m128i values = _mm_add_epi8(_mm_and_si128(plain, low), _mm_add_epi8(letter, _mm_slli_epi16(letter, 3)));
+        const __m128i nibbles = _mm_xor_si128(values, _mm_and_si128(_mm512_cvtepi64_epi8(x), low));
+        const __m128i encrypted = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')),
+            _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8(7)));
+        const auto zero = static_cast<unsigned>(_mm_testn_epi8_mask(nibbles, nibbles)) & 0xFFU;
         if (zero == 0) {
-            std::memcpy(text + d, &encrypted, sizeof encrypted);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(text + d), encrypted);
             run.next += 8 * kMasksPerDigit;
             run.count += 8;
             d += 8;
             continue;
         }
-        const auto before = static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+        const auto before = static_cast<std::size_t>(std::countr_zero(zero));
         // Only the digits before the zero one, as above.
-        _mm_mask_storeu_epi8(
-            text + d, static_cast<__mmask16>((1U << before) - 1), _mm_cvtsi64_si128(static_cast<long long>(encrypted)));
+        _mm_mask_storeu_epi8(text + d, static_cast<__mmask16>((1U << before) - 1), encrypted);
         run.next += kMasksPerDigit * (before + 1);
         run.count += before + 1;
         d += before;
