@@ -27,7 +27,8 @@ run: build
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench
-	build/bench/bench/morvalen-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	build/bench/bench/morvalen-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+		--benchmark_enable_random_interleaving=true
 
 fuzz:
 	scripts/fuzz $(FUZZ_SECONDS)

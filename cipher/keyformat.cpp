@@ -44,7 +44,7 @@ constexpr std::array<char, 256 * 16> kDecryptedDigits = [] {
 }();
 inline char decryptedDigit(char digit, unsigned digitXors)
 {
-    return kDecryptedDigits[static_cast<unsigned char>(digit) << 4 | digitXors];
+    return kDecryptedDigits[static_cast<unsigned>(static_cast<unsigned char>(digit)) << 4 | digitXors];
 }
 // The bits that '|' and ',' share, compared in the byte after 13 masks: a group of more masks
 // begins as a usual one, and the rest of it is read mask by mask.
