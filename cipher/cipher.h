@@ -62,7 +62,7 @@ public:
     void encrypt(std::span<char> digits, MaskGroupSink& groups);
 
 private:
-    // Masks come two to a random byte, the first in its high bits. Each draw takes the 13 masks
+    // Masks come two to a random byte, the first in its low bits, as in a PackedGroup. Each draw takes the 13 masks
     // per digit still certain to be needed, a 128th more and 32 to spare, for the one digit in 16
     // that takes more than 13 (some 1/195 more masks on average): every draw costs a system call,
     // and another draw near the end would cost more than the spare masks. At most 128 Ki masks
@@ -84,9 +84,8 @@ private:
     // The longer groups of the groups not yet handed on, as MaskBatch lists them.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;
-    // The random bytes with their two masks swapped, the first now lowest as in a PackedGroup,
-    // and room past the last of them for the reads of whole words and vectors, zeroed. Not zeroed
-    // whole: encrypting a short text would cost noticeably more.
+    // The random bytes, and room past the last of them for the reads of whole words and vectors,
+    // zeroed. Not zeroed whole: encrypting a short text would cost noticeably more.
     static constexpr std::size_t kReadSlack = 16;
     std::array<std::uint8_t, kRandomBytes + kReadSlack> m_bytes;
     std::size_t m_next = 0; // masks, counted from the buffer's start

@@ -420,9 +420,6 @@ void Encryptor::refill(std::size_t certain)
 {
     const std::size_t bytes = std::min((certain + certain / 128 + kSpareMasks + 1) / 2, kRandomBytes);
     m_random.fill(std::span(m_bytes.data(), bytes));
-    for (std::size_t i = 0; i < bytes; ++i) {
-        m_bytes[i] = static_cast<std::uint8_t>(m_bytes[i] >> 4 | m_bytes[i] << 4);
-    }
     std::memset(m_bytes.data() + bytes, 0, kReadSlack);
     m_next = 0;
     m_end = 2 * bytes;

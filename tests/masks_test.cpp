@@ -9,7 +9,7 @@ namespace {
 
 TEST(Masks, RandombitsAndXorKeepTheirTextSemantics)
 {
-    testing::ScriptedRandom random({0xA, 0x5, 0xC, 0x3});
+    testing::ScriptedRandom random({0x5, 0xA, 0x3, 0xC}); // the bytes 0xA5 and 0xC3
     EXPECT_EQ(Randombits(12, random), "101001011100"); // most significant bit first
     EXPECT_EQ(Randombits(-3, random), "");
     const auto xorOf = [](std::string bits, std::string mask) {

@@ -1,5 +1,6 @@
-// A random source that hands out chosen masks, two per byte as the cipher unpacks them, and
-// then a filler that is never zero, so a script need only hold the masks a test cares about.
+// A random source that hands out chosen masks, two per byte as the cipher unpacks them (the
+// first in the low four bits), and then a filler that is never zero, so a script need only hold
+// the masks a test cares about.
 #pragma once
 
 #include "cipher/random.h"
@@ -23,8 +24,8 @@ public:
     {
         ++m_draws;
         for (std::uint8_t& byte : out) {
-            const std::uint8_t high = nextMask();
-            byte = static_cast<std::uint8_t>((high << 4) | nextMask());
+            const std::uint8_t first = nextMask();
+            byte = static_cast<std::uint8_t>(first | nextMask() << 4);
         }
     }
 
