@@ -55,7 +55,7 @@ public:
         RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, GroupTextPath path = GroupTextPath::Fastest);
     Encryptor(const Encryptor&) = delete;
     Encryptor& operator=(const Encryptor&) = delete;
-    // Wipes the masks it drew: they are the key.
+    // Wipes the masks it drew and those it kept for longer groups: they are the key.
     ~Encryptor();
 
     // Replaces each upper-case hex digit with its encrypted digit and hands its masks to groups.
@@ -88,6 +88,7 @@ private:
     // zeroed. Not zeroed whole: encrypting a short text would cost noticeably more.
     static constexpr std::size_t kReadSlack = 16;
     std::array<std::uint8_t, kRandomBytes + kReadSlack> m_bytes;
+    std::size_t m_drawn = 0; // the most bytes a draw has filled, to wipe
     std::size_t m_next = 0; // masks, counted from the buffer's start
     std::size_t m_end = 0;
 };

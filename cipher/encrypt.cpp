@@ -341,7 +341,8 @@ Encryptor::Encryptor(RandomSource& random, YieldFn onExtraMask, GroupTextPath pa
 
 Encryptor::~Encryptor()
 {
-    sodium_memzero(m_bytes.data(), m_end / 2);
+    sodium_memzero(m_bytes.data(), m_drawn);
+    sodium_memzero(m_extraMasks.data(), m_extraMasks.capacity());
 }
 
 void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
@@ -420,6 +421,7 @@ void Encryptor::refill(std::size_t certain)
 {
     const std::size_t bytes = std::min((certain + certain / 128 + kSpareMasks + 1) / 2, kRandomBytes);
     m_random.fill(std::span(m_bytes.data(), bytes));
+    m_drawn = std::max(m_drawn, bytes);
     std::memset(m_bytes.data() + bytes, 0, kReadSlack);
     m_next = 0;
     m_end = 2 * bytes;
