@@ -98,6 +98,22 @@ inline unsigned extendFromBuffer(DigitRun& run)
     return 0;
 }
 
+// After the digits before a zero one: takes that digit's group into the batch and its further
+// masks from the buffer. False, with the digit pending, when they are not at hand.
+inline bool passZeroDigit(DigitRun& run, char* text, std::size_t& d, std::size_t before)
+{
+    run.next += kMasksPerDigit * (before + 1);
+    run.count += before + 1;
+    d += before;
+    const unsigned nibble = extendFromBuffer(run);
+    if (nibble == 0) {
+        run.zeroPending = true;
+        return false;
+    }
+    text[d++] = kHexDigits[nibble];
+    return true;
+}
+
 // How many digits from the run's next on have all 13 masks in the buffer and room in the batch.
 inline std::size_t digitsAtHand(const DigitRun& run, std::size_t digits)
 {
@@ -213,16 +229,10 @@ constexpr DigitVectors kDigitVectors = [] {
         for (std::size_t i = 0; i < before; ++i) {
             text[d + i] = static_cast<char>(encrypted >> (8 * i));
         }
-        run.next += kMasksPerDigit * (before + 1);
-        run.count += before + 1;
-        d += before;
-        const unsigned nibble = extendFromBuffer(run);
-        if (nibble == 0) {
-            run.zeroPending = true;
+        if (!passZeroDigit(run, text, d, before)) {
             result = run;
             return d;
         }
-        text[d++] = kHexDigits[nibble];
     }
     d += encryptDigitsPlain(run, text + d, digits - d);
     result = run;
@@ -294,16 +304,10 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
         const auto before = static_cast<std::size_t>(std::countr_zero(zero));
         // Only the digits before the zero one, as above.
         _mm_mask_storeu_epi8(text + d, static_cast<__mmask16>((1U << before) - 1), encrypted);
-        run.next += kMasksPerDigit * (before + 1);
-        run.count += before + 1;
-        d += before;
-        const unsigned nibble = extendFromBuffer(run);
-        if (nibble == 0) {
-            run.zeroPending = true;
+        if (!passZeroDigit(run, text, d, before)) {
             result = run;
             return d;
         }
-        text[d++] = kHexDigits[nibble];
     }
     d += encryptDigitsVector(run, text + d, digits - d);
     result = run;

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -199,6 +200,24 @@ constexpr std::uint64_t kFoldMasks = [] {
     return fold;
 }();
 
+// The group's last digit and the byte after it, when they are '0' or '1' and then '|' or ','.
+inline std::optional<std::uint16_t> usualTail(const char* text)
+{
+    std::uint16_t tail = 0;
+    std::memcpy(&tail, text + 64, sizeof tail);
+    return (tail & kTailKeep) == kTailWant ? std::optional(tail) : std::nullopt;
+}
+
+// The XOR of the group's 13 masks, digit by digit, from the lowest bits of bytes 1 to 64 (lowest
+// first; bytes 1 to 63 as given, byte 64 from the tail).
+[[gnu::target("pclmul")]] inline unsigned foldedDigits(std::uint64_t lowestBits, std::uint16_t tail)
+{
+    const std::uint64_t bits = lowestBits | std::uint64_t {tail & 1u} << 63;
+    const __m128i product = _mm_clmulepi64_si128(
+        _mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
+    return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
+}
+
 // usualGroupXor with AVX2, reading only the group's kUsualGroupChars bytes, and the XOR folded
 // by one carry-less multiplication.
 [[gnu::target("avx2,pclmul")]] unsigned usualGroupXorAvx2(const char* text)
@@ -210,9 +229,8 @@ constexpr std::uint64_t kFoldMasks = [] {
     const __m256i match
         = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(low, _mm256_load_si256(keep)), _mm256_load_si256(want)),
             _mm256_cmpeq_epi8(_mm256_and_si256(high, _mm256_load_si256(keep + 1)), _mm256_load_si256(want + 1)));
-    std::uint16_t tail = 0;
-    std::memcpy(&tail, text + 64, sizeof tail);
-    if (_mm256_movemask_epi8(match) != -1 || (tail & kTailKeep) != kTailWant) {
+    const std::optional<std::uint16_t> tail = usualTail(text);
+    if (_mm256_movemask_epi8(match) != -1 || !tail) {
         return kNoMatch;
     }
     // The lowest bit of every byte (shifting each 16-bit lane by 7 brings it to the byte's top),
@@ -220,11 +238,8 @@ constexpr std::uint64_t kFoldMasks = [] {
     const std::uint64_t bits
         = (static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(low, 7)))
               | std::uint64_t {static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(high, 7)))} << 32)
-            >> 1
-        | std::uint64_t {tail & 1u} << 63;
-    const __m128i product = _mm_clmulepi64_si128(
-        _mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
-    return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
+        >> 1;
+    return foldedDigits(bits, *tail);
 }
 
 [[gnu::target("avx2,pclmul")]] std::size_t readGroupsAvx2(
@@ -240,15 +255,11 @@ constexpr std::uint64_t kFoldMasks = [] {
     const __mmask64 match
         = _mm512_cmpeq_epi8_mask(_mm512_and_si512(bytes, _mm512_load_si512(kUsualGroupVectors.keep.data())),
             _mm512_load_si512(kUsualGroupVectors.want.data()));
-    std::uint16_t tail = 0;
-    std::memcpy(&tail, text + 64, sizeof tail);
-    if (match != ~__mmask64 {0} || (tail & kTailKeep) != kTailWant) {
+    const std::optional<std::uint16_t> tail = usualTail(text);
+    if (match != ~__mmask64 {0} || !tail) {
         return kNoMatch;
     }
-    const std::uint64_t bits = _mm512_test_epi8_mask(bytes, _mm512_set1_epi8(1)) >> 1 | std::uint64_t {tail & 1u} << 63;
-    const __m128i product = _mm_clmulepi64_si128(
-        _mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_cvtsi64_si128(static_cast<long long>(kFoldMasks)), 0);
-    return static_cast<unsigned>(static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) >> 60);
+    return foldedDigits(_mm512_test_epi8_mask(bytes, _mm512_set1_epi8(1)) >> 1, *tail);
 }
 
 [[gnu::target("avx512bw,pclmul")]] std::size_t readGroupsAvx512(
