@@ -238,7 +238,6 @@ constexpr DigitVectors kDigitVectors = [] {
     result = run;
     return d;
 }
-#endif
 
 // The same eight digits at a time with AVX-512: the 16-byte lanes of one 64-byte load arranged
 // as above by one byte permutation, each lane from 13 bytes past the one before.
@@ -315,6 +314,7 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 auto digitEncryptor([[maybe_unused]] GroupTextPath path) -> std::size_t (*)(DigitRun&, char*, std::size_t)
