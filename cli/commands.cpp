@@ -3,6 +3,7 @@
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "io.h"
+#include "names.h"
 #include "output.h"
 #include "secret.h"
 #include "textconv/boxtext.h"
@@ -47,6 +48,7 @@ void encrypt(const Options& options, const Streams& streams)
     if (options.key) {
         key.emplace(
             *options.key, Output::Kind::Secret, options.force ? Output::Existing::Replace : Output::Existing::Refuse);
+        key->holdBack(); // a stream gets no key before the whole input is found valid
     }
     // Without a key file the output holds the key too.
     Output out(options.output.value_or("-"), key ? Output::Kind::Text : Output::Kind::Secret, Output::Existing::Replace,
@@ -148,15 +150,24 @@ void decrypt(const Options& options, const Streams& streams)
 
 namespace {
 
-void print(int fd, const std::string& text)
+// 0, or the error that stopped the writing. Nothing more can be done should a report itself fail.
+int print(int fd, const std::string& text)
 {
-    // Nothing more can be done should the report itself fail.
     for (std::string_view rest = text; !rest.empty();) {
         const ssize_t written = ::write(fd, rest.data(), rest.size());
         if (written <= 0 && errno != EINTR) {
-            return;
+            return written < 0 ? errno : EIO;
         }
         rest.remove_prefix(written > 0 ? static_cast<std::size_t>(written) : 0);
+    }
+    return 0;
+}
+
+// Help and version text go to standard output as any output does: a failure is an error.
+void printOut(int fd, const std::string& text)
+{
+    if (const int error = print(fd, text); error != 0) {
+        throw FileError {"<stdout>", std::strerror(error)};
     }
 }
 
@@ -176,9 +187,11 @@ int run(std::span<char* const> args, const Streams& streams)
 {
     try {
         const Options options = parseOptions(args);
+        checkDistinctFiles(options, streams);
+        warningsTo(streams.err);
         switch (options.command) {
-        case Command::Help: print(streams.out, std::string(usageText())); break;
-        case Command::Version: print(streams.out, versionText()); break;
+        case Command::Help: printOut(streams.out, std::string(usageText())); break;
+        case Command::Version: printOut(streams.out, versionText()); break;
         case Command::Encrypt: encrypt(options, streams); break;
         case Command::Decrypt: decrypt(options, streams); break;
         }

@@ -3,7 +3,6 @@
 #include "version.h"
 
 #include <cerrno>
-#include <filesystem>
 #include <getopt.h>
 
 namespace morvalen::cli {
@@ -55,22 +54,6 @@ void check(bool ok, const char* message)
     }
 }
 
-// Whether two names, each perhaps not yet a file, lead to the same file.
-bool sameFile(const std::string& a, const std::string& b)
-{
-    std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) {
-        return true;
-    }
-    // Made absolute first: of a path none of whose parts exist, libstdc++ keeps it relative.
-    const auto resolved = [&](const std::string& name) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error);
-    };
-    const std::filesystem::path pathA = resolved(a);
-    const std::filesystem::path pathB = error ? std::filesystem::path() : resolved(b);
-    return error ? a == b : pathA == pathB;
-}
-
 // Usage errors are found before anything is read or written.
 void checkCombination(const Options& o)
 {
@@ -83,7 +66,6 @@ void checkCombination(const Options& o)
     check(!o.force || (encrypting && o.key), "-f only goes with encrypt -k, to replace a key file.");
     if (encrypting) {
         check(o.key != "-", "encrypt writes the key to a file: -k needs a file name, not '-'.");
-        check(!o.key || !o.output || !sameFile(*o.key, *o.output), "-o and -k name the same file.");
     } else {
         check(!o.key || o.operands.size() < 2, "-k and BITS both give the key; give one of them.");
         check(o.key != "-" || !o.operands.empty() || (o.input && *o.input != "-"),

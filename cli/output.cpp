@@ -1,17 +1,19 @@
 #include "output.h"
 
+#include "names.h"
 #include "secret.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
+#include <sys/file.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -19,39 +21,51 @@
 namespace morvalen::cli {
 namespace {
 
+// What is held back stays in memory up to this size, and goes to a temporary file beyond it.
+constexpr std::size_t kHeldInMemory = std::size_t {4} << 20;
+
 // Names to remove should the program be ended by a signal: named temporaries, and a key placed
-// before the output that belongs with it was written. Plain arrays, since a handler may touch
-// nothing else.
-std::array<std::array<char, PATH_MAX>, 4> g_names {};
-std::array<volatile std::sig_atomic_t, 4> g_nameInUse {};
+// before the output that belongs with it was written. Each is a folder's descriptor and a name
+// in it, so that no path grows past what the system calls take. Plain arrays, since a handler
+// may touch nothing else.
+struct HeldName
+{
+    volatile std::sig_atomic_t inUse;
+    int folder;
+    std::array<char, NAME_MAX + 1> name;
+};
+std::array<HeldName, 4> g_names {};
+int g_warnings = STDERR_FILENO;
 
 extern "C" void removeNamesAndDie(int signal)
 {
-    for (std::size_t i = 0; i < g_names.size(); ++i) {
-        if (g_nameInUse[i] != 0) {
-            ::unlink(g_names[i].data());
+    for (const HeldName& held : g_names) {
+        if (held.inUse != 0) {
+            ::unlinkat(held.folder, held.name.data(), 0);
         }
     }
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
-int holdName(const std::string& name)
+int holdName(int folder, const std::string& name)
 {
-    const auto slot
-        = static_cast<std::size_t>(std::find(g_nameInUse.begin(), g_nameInUse.end(), 0) - g_nameInUse.begin());
-    if (slot == g_names.size() || name.size() >= PATH_MAX) {
-        return -1;
+    for (std::size_t slot = 0; slot < g_names.size(); ++slot) {
+        HeldName& held = g_names[slot];
+        if (held.inUse == 0 && name.size() <= NAME_MAX) {
+            held.folder = folder;
+            std::memcpy(held.name.data(), name.c_str(), name.size() + 1);
+            held.inUse = 1;
+            return static_cast<int>(slot);
+        }
     }
-    std::memcpy(g_names[slot].data(), name.c_str(), name.size() + 1);
-    g_nameInUse[slot] = 1;
-    return static_cast<int>(slot);
+    return -1;
 }
 
 void releaseName(int& slot)
 {
     if (slot >= 0) {
-        g_nameInUse[static_cast<std::size_t>(std::exchange(slot, -1))] = 0;
+        g_names[static_cast<std::size_t>(std::exchange(slot, -1))].inUse = 0;
     }
 }
 
@@ -75,59 +89,6 @@ mode_t currentUmask()
     return mask;
 }
 
-// The descriptor a name such as /dev/stdout or /proc/self/fd/3 stands for, if it is open here.
-// Written to through a copy of it, a redirection keeps its offset and its appending, where
-// opening the name anew would start the file over.
-std::optional<int> openDescriptor(std::string_view path)
-{
-    int fd = -1;
-    if (path == "/dev/stdout") {
-        fd = STDOUT_FILENO;
-    } else if (path == "/dev/stderr") {
-        fd = STDERR_FILENO;
-    } else {
-        const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
-        for (const std::string_view prefix : {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
-                 std::string_view("/proc/thread-self/fd/"), std::string_view(self)}) {
-            if (path.starts_with(prefix)) {
-                const std::string_view number = path.substr(prefix.size());
-                const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), fd);
-                if (error != std::errc() || end != number.data() + number.size() || number.empty()) {
-                    fd = -1;
-                }
-                break;
-            }
-        }
-    }
-    if (fd < 0 || ::fcntl(fd, F_GETFD) < 0) {
-        return std::nullopt;
-    }
-    return fd;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// Whether the kernel's protected_symlinks rule forbids following this link: it sits in a sticky
-// folder anyone may write to, and neither we nor the folder's owner own it. Such a link may have
-// been planted by another user to make us write over a file of theirs choosing. Applied whatever
-// the system's setting, since following it is never what the user asked for.
-bool planted(const std::string& link, const struct stat& status)
-{
-    const std::string folder = folderOf(link);
-    struct stat folderStatus
-    {
-    };
-    if (::stat(folder.empty() ? "." : folder.c_str(), &folderStatus) != 0) {
-        return false;
-    }
-    const bool shared = (folderStatus.st_mode & S_ISVTX) != 0 && (folderStatus.st_mode & S_IWOTH) != 0;
-    return shared && status.st_uid != ::geteuid() && status.st_uid != folderStatus.st_uid;
-}
-
 std::string randomName(const std::string& base)
 {
     static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -140,6 +101,50 @@ std::string randomName(const std::string& base)
         name += kLetters[byte % kLetters.size()];
     }
     return name;
+}
+
+void writeTo(int fd, std::string_view text, const std::string& name)
+{
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError {name, std::strerror(errno)};
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::string spoolFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+// An unnamed file only we can read, for what is held back: O_TMPFILE, or where the file system
+// lacks it a name removed at once.
+int openSpool()
+{
+    const std::string folder = spoolFolder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        std::string name = folder + "/.morvalen-held.XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            ::unlink(name.c_str());
+        }
+    }
+    if (fd < 0) {
+        throw FileError {folder, std::strerror(errno)};
+    }
+    return fd;
+}
+
+bool noPermissions(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 } // namespace
@@ -158,12 +163,67 @@ void removeTemporariesOnSignals()
             ::sigaction(signal, &action, nullptr);
         }
     }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void warningsTo(int fd)
+{
+    g_warnings = fd;
 }
 
 void observeSteps(StepObserver steps)
 {
     observer() = std::move(steps);
 }
+
+// The folder locks of a pair, taken once per folder, in an order all writers share.
+class PairLock
+{
+public:
+    PairLock(Output& key, Output& text)
+    {
+        std::array<Output*, 2> outputs {&key, &text};
+        std::array<struct stat, 2> folders {};
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (outputs[i]->inPlace() || ::fstat(outputs[i]->m_folderFd, &folders[i]) != 0) {
+                outputs[i] = nullptr;
+            }
+        }
+        if (outputs[0] != nullptr && outputs[1] != nullptr && folders[0].st_dev == folders[1].st_dev
+            && folders[0].st_ino == folders[1].st_ino) {
+            outputs[1]->m_locked = true; // one open folder locks it for both
+            outputs[1] = nullptr;
+        } else if (outputs[0] != nullptr && outputs[1] != nullptr
+            && std::pair(folders[1].st_dev, folders[1].st_ino) < std::pair(folders[0].st_dev, folders[0].st_ino)) {
+            std::swap(outputs[0], outputs[1]);
+        }
+        for (Output* output : outputs) {
+            // A file system without locks is written unlocked, as before there were any.
+            if (output != nullptr && ::flock(output->m_folderFd, LOCK_EX) == 0) {
+                output->m_locked = true;
+                m_held[m_count++] = output->m_folderFd;
+            }
+        }
+        m_key = &key;
+        m_text = &text;
+    }
+    PairLock(const PairLock&) = delete;
+    PairLock& operator=(const PairLock&) = delete;
+    ~PairLock()
+    {
+        for (std::size_t i = 0; i < m_count; ++i) {
+            ::flock(m_held[i], LOCK_UN);
+        }
+        m_key->m_locked = false;
+        m_text->m_locked = false;
+    }
+
+private:
+    std::array<int, 2> m_held {};
+    std::size_t m_count = 0;
+    Output* m_key = nullptr;
+    Output* m_text = nullptr;
+};
 
 Output::Output(const std::string& path, Kind kind, Existing existing, int standardOutput)
     : m_kind(kind)
@@ -176,57 +236,36 @@ Output::Output(const std::string& path, Kind kind, Existing existing, int standa
         m_owned = false;
         return;
     }
-    if (const std::optional<int> fd = openDescriptor(path)) {
-        openInPlace(path, *fd);
+    try {
+        open(path);
+    } catch (...) {
+        // No destructor runs for an object that was never made: what the opening made goes here.
+        release();
+        throw;
+    }
+}
+
+void Output::open(const std::string& path)
+{
+    const Destination destination = resolveOutput(path);
+    if (destination.error != 0) {
+        fail(destination.error);
+    }
+    switch (destination.kind) {
+    case Destination::Kind::Descriptor: openInPlace(path, destination.fd); return;
+    case Destination::Kind::InPlace: openInPlace(destination.path, -1); return;
+    case Destination::Kind::Missing:
+        openTemporary(destination.path, m_kind == Kind::Secret ? 0600 : 0666 & ~currentUmask(), nullptr);
+        return;
+    case Destination::Kind::Regular:
+        if (m_existing == Existing::Refuse) {
+            throw FileError {m_name, "exists; use -f to replace it."};
+        }
+        // setuid, setgid and sticky bits stay with the old file: they were given to other contents.
+        openTemporary(
+            destination.path, m_kind == Kind::Secret ? 0600 : destination.status.st_mode & 0777, &destination.status);
         return;
     }
-    // Follow the links one at a time, to the file that will be replaced.
-    std::string target = path;
-    struct stat status
-    {
-    };
-    for (int links = 0;; ++links) {
-        if (::lstat(target.c_str(), &status) != 0) {
-            if (errno != ENOENT) {
-                fail(errno);
-            }
-            openTemporary(target, kind == Kind::Secret ? 0600 : 0666 & ~currentUmask(), nullptr);
-            return;
-        }
-        if (!S_ISLNK(status.st_mode)) {
-            break;
-        }
-        if (links == 40) {
-            fail(ELOOP);
-        }
-        if (planted(target, status)) {
-            fail(EACCES);
-        }
-        if (target.starts_with("/proc/")) {
-            // The kernel's own links to open files and processes name no path to follow.
-            openInPlace(target, -1);
-            return;
-        }
-        std::array<char, PATH_MAX> buffer {};
-        const ssize_t length = ::readlink(target.c_str(), buffer.data(), buffer.size());
-        if (length < 0 || static_cast<std::size_t>(length) == buffer.size()) {
-            fail(length < 0 ? errno : ENAMETOOLONG);
-        }
-        const std::string next(buffer.data(), static_cast<std::size_t>(length));
-        target = next.starts_with('/') ? next : folderOf(target) + next;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        fail(EISDIR);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        openInPlace(target, -1);
-        return;
-    }
-    if (existing == Existing::Refuse) {
-        throw FileError {m_name, "exists; use -f to replace it."};
-    }
-    // setuid, setgid and sticky bits stay with the old file: they were given to other contents.
-    openTemporary(target, kind == Kind::Secret ? 0600 : status.st_mode & 0777, &status);
 }
 
 void Output::openInPlace(const std::string& path, int fd)
@@ -259,37 +298,51 @@ void Output::openTemporary(const std::string& target, mode_t mode, const struct 
         if (m_fd < 0) {
             m_temporaryName.clear();
         } else {
-            m_slot = holdName(m_folder + m_temporaryName);
+            m_slot = holdName(m_folderFd, m_temporaryName);
         }
     }
     if (m_fd < 0) {
         fail(errno);
     }
     // Whoever owned the file replaced owns the new one, where we may give it (as root); the
-    // permissions then, as a change of owner clears some of them.
-    if (old != nullptr && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())) {
+    // permissions then, as a change of owner clears some of them. A key is never given away.
+    if (old != nullptr && m_kind == Kind::Text && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())) {
         [[maybe_unused]] const int ignored = ::fchown(m_fd, old->st_uid, old->st_gid);
     }
-    if (::fchmod(m_fd, mode) != 0) {
+    // A file system that keeps no permissions (FAT, exFAT) refuses this or ignores it; what the
+    // file ends up with is looked at once it is written.
+    if (::fchmod(m_fd, mode) != 0 && !noPermissions(errno)) {
         fail(errno);
     }
 }
 
 Output::~Output()
 {
+    release();
+}
+
+void Output::release() noexcept
+{
     m_worker.stop();
     wipe(m_handed);
+    dropHeld();
     if (m_owned && m_fd >= 0) {
-        ::close(m_fd);
+        ::close(std::exchange(m_fd, -1));
     }
     if (!m_temporaryName.empty()) {
         ::unlinkat(m_folderFd, m_temporaryName.c_str(), 0);
+        m_temporaryName.clear();
     }
     releaseName(m_slot);
     withdraw();
     if (m_folderFd >= 0) {
-        ::close(m_folderFd);
+        ::close(std::exchange(m_folderFd, -1));
     }
+}
+
+void Output::holdBack()
+{
+    m_holding = inPlace();
 }
 
 void Output::write(std::string_view text)
@@ -302,27 +355,104 @@ void Output::writeAndClear(std::string& text)
 {
     m_worker.wait();
     m_handed.swap(text);
+    // The room goes on with the caller, so that its text is never moved to a larger copy and the
+    // smaller one freed unwiped.
+    if (text.capacity() < m_handed.capacity()) {
+        text.reserve(m_handed.capacity());
+    }
     text.clear();
     m_worker.start([this] { writeAll(m_handed); });
 }
 
-void Output::writeAll(std::string_view text) const
+void Output::writeAll(std::string_view text)
 {
-    while (!text.empty()) {
-        const ssize_t written = ::write(m_fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+    if (m_holding) {
+        hold(text);
+    } else {
+        writeTo(m_fd, text, m_name);
+    }
+}
+
+void Output::hold(std::string_view text)
+{
+    if (m_spool < 0 && m_heldSize + text.size() <= kHeldInMemory) {
+        m_held.resize(m_heldSize + text.size());
+        std::memcpy(m_held.data() + m_heldSize, text.data(), text.size());
+        m_heldSize += text.size();
+        return;
+    }
+    if (m_spool < 0) {
+        m_spool = openSpool();
+        writeTo(m_spool, {m_held.data(), m_heldSize}, spoolFolder());
+        m_spooled = m_heldSize;
+        wipe(m_held.data(), m_heldSize);
+        m_heldSize = 0;
+    }
+    writeTo(m_spool, text, spoolFolder());
+    m_spooled += text.size();
+}
+
+// What was held back, to the output now; from the temporary file by sendfile, so that it passes
+// through no buffer of ours.
+void Output::releaseHeld()
+{
+    m_holding = false;
+    writeTo(m_fd, {m_held.data(), m_heldSize}, m_name);
+    off_t offset = 0;
+    while (m_spool >= 0 && static_cast<std::size_t>(offset) < m_spooled) {
+        const ssize_t sent = ::sendfile(m_fd, m_spool, &offset, m_spooled - static_cast<std::size_t>(offset));
+        if (sent > 0 || (sent < 0 && errno == EINTR)) {
+            continue;
+        }
+        if (sent < 0 && errno != EINVAL && errno != ENOSYS) {
             fail(errno);
         }
-        text.remove_prefix(static_cast<std::size_t>(written));
+        // An output sendfile cannot write to: through a buffer that is wiped after.
+        SecretBlock buffer(std::size_t {1} << 20);
+        for (;;) {
+            const ssize_t got = ::pread(m_spool, buffer.data(), buffer.size(), offset);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            writeTo(m_fd, {buffer.data(), static_cast<std::size_t>(got)}, m_name);
+            offset += got;
+        }
+        break;
     }
+    dropHeld();
+}
+
+// Wipes what was held back, in memory and in the temporary file, whose pages would otherwise go
+// back to the file system with the key on them.
+void Output::dropHeld() noexcept
+{
+    wipe(m_held.data(), m_heldSize);
+    m_heldSize = 0;
+    if (m_spool < 0) {
+        return;
+    }
+    static constexpr std::array<char, 65536> kZeros {};
+    for (off_t offset = 0; static_cast<std::size_t>(offset) < m_spooled;) {
+        const std::size_t chunk = std::min(kZeros.size(), m_spooled - static_cast<std::size_t>(offset));
+        const ssize_t written = ::pwrite(m_spool, kZeros.data(), chunk, offset);
+        if (written <= 0 && errno != EINTR) {
+            break;
+        }
+        offset += std::max<ssize_t>(written, 0);
+    }
+    ::close(std::exchange(m_spool, -1));
+    m_spooled = 0;
 }
 
 void Output::finish()
 {
     m_worker.wait();
+    if (m_holding) {
+        releaseHeld();
+    }
     if (inPlace()) {
         // A redirection to a file is synced too; pipes, terminals and devices cannot be.
         struct stat status
@@ -333,8 +463,28 @@ void Output::finish()
         }
         return;
     }
+    if (m_fd < 0) {
+        return; // finished before
+    }
     if (::fsync(m_fd) != 0) {
         fail(errno);
+    }
+    struct stat status
+    {
+    };
+    m_exposed = m_kind == Kind::Secret && ::fstat(m_fd, &status) == 0 && (status.st_mode & 077) != 0;
+    // Closing can fail too (a network or FUSE file system writes back then): that comes before
+    // the file has a name. An unnamed file needs its descriptor to be linked in, so a copy of it
+    // is closed, which checks the same.
+    if (m_temporary == 1) {
+        if (::close(std::exchange(m_fd, -1)) != 0) {
+            fail(errno);
+        }
+    } else {
+        const int copy = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 3);
+        if (copy < 0 || ::close(copy) != 0) {
+            fail(errno);
+        }
     }
     done(Step::SyncFile, m_name);
 }
@@ -347,6 +497,7 @@ void Output::removeOld()
     if (::unlinkat(m_folderFd, m_base.c_str(), 0) != 0 && errno != ENOENT) {
         fail(errno);
     }
+    m_removedOld = true;
     done(Step::RemoveOld, m_name);
     syncFolder();
 }
@@ -367,35 +518,76 @@ void Output::place()
             m_temporaryName = randomName(m_base);
             error = linkTemporary(m_temporaryName);
         } while (error == EEXIST);
+        if (error != 0) {
+            m_temporaryName.clear();
+        }
         linked(error);
         m_temporary = 1;
-        m_slot = holdName(m_folder + m_temporaryName);
+        m_slot = holdName(m_folderFd, m_temporaryName);
     }
-    if (m_temporary == 1) {
-        const char* name = m_temporaryName.c_str();
-        int result = 0;
+    if (m_temporary == 1 && !m_temporaryName.empty()) {
+        int error = 0;
         if (replace) {
-            result = ::renameat(m_folderFd, name, m_folderFd, m_base.c_str());
+            error = ::renameat(m_folderFd, m_temporaryName.c_str(), m_folderFd, m_base.c_str()) == 0 ? 0 : errno;
         } else {
-            result = ::renameat2(m_folderFd, name, m_folderFd, m_base.c_str(), RENAME_NOREPLACE);
-            if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-                // A file system without that flag: a hard link, too, never replaces.
-                result = ::linkat(m_folderFd, name, m_folderFd, m_base.c_str(), 0);
-                if (result == 0) {
-                    ::unlinkat(m_folderFd, name, 0);
-                }
-            }
+            error = renameNoReplace();
         }
-        linked(result == 0 ? 0 : errno);
+        linked(error);
         m_temporaryName.clear();
         releaseName(m_slot);
     }
     m_placed = true;
+    if (m_provisional) {
+        m_provisionalSlot = holdName(m_folderFd, m_base);
+    }
     done(Step::Place, m_name);
-    if (::close(std::exchange(m_fd, -1)) != 0) {
+    if (m_fd >= 0 && ::close(std::exchange(m_fd, -1)) != 0) {
         fail(errno);
     }
     syncFolder();
+    if (m_exposed) {
+        const std::string warning = "morvalen-cli: warning: " + printableName(m_name)
+            + ": other users can read this key: its file system keeps no permissions.\n";
+        [[maybe_unused]] const ssize_t ignored = ::write(g_warnings, warning.data(), warning.size());
+    }
+}
+
+int Output::renameNoReplace()
+{
+    const char* from = m_temporaryName.c_str();
+    const char* to = m_base.c_str();
+    if (::renameat2(m_folderFd, from, m_folderFd, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without that flag: a hard link, too, never replaces.
+    if (::linkat(m_folderFd, from, m_folderFd, to, 0) == 0) {
+        ::unlinkat(m_folderFd, from, 0);
+        return 0;
+    }
+    if (!noPermissions(errno)) {
+        return errno;
+    }
+    // Nor hard links (exFAT): look, then rename, under the folder's lock, which our other
+    // writers honour; only another program could take the name between the two.
+    const bool locked = m_locked || ::flock(m_folderFd, LOCK_EX) == 0;
+    struct stat status
+    {
+    };
+    int error = 0;
+    if (::fstatat(m_folderFd, to, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        error = EEXIST;
+    } else if (errno != ENOENT) {
+        error = errno;
+    } else if (::renameat(m_folderFd, from, m_folderFd, to) != 0) {
+        error = errno;
+    }
+    if (locked && !m_locked) {
+        ::flock(m_folderFd, LOCK_UN);
+    }
+    return error;
 }
 
 int Output::linkTemporary(const std::string& name) const
@@ -421,24 +613,24 @@ void Output::linked(int error) const
 
 void Output::placeProvisionally()
 {
+    m_provisional = !inPlace();
     place();
-    if (!inPlace()) {
-        m_provisionalSlot = holdName(m_folder + m_base);
-    }
 }
 
 void Output::confirm()
 {
+    m_provisional = false;
     releaseName(m_provisionalSlot);
 }
 
 void Output::withdraw() noexcept
 {
-    if (m_provisionalSlot >= 0) {
+    if (m_provisional && m_placed) {
         ::unlinkat(m_folderFd, m_base.c_str(), 0);
         ::fsync(m_folderFd);
-        releaseName(m_provisionalSlot);
     }
+    m_provisional = false;
+    releaseName(m_provisionalSlot);
 }
 
 void Output::syncFolder()
@@ -458,10 +650,41 @@ void commitPair(Output& key, Output& text)
 {
     key.finish();
     text.finish();
-    text.removeOld();
-    key.removeOld();
-    key.place();
-    text.place();
+    const PairLock lock(key, text);
+    try {
+        text.removeOld();
+    } catch (...) {
+        // The old hex gone, the old key goes with it: the pair stays whole or leaves together.
+        if (text.removedOld()) {
+            try {
+                key.removeOld();
+            } catch (const FileError&) {
+            }
+        }
+        throw;
+    }
+    try {
+        key.removeOld();
+    } catch (FileError& e) {
+        if (text.removedOld()) {
+            e.what += "; " + printableName(text.name()) + " is removed already, so the old key is left alone";
+        }
+        throw;
+    }
+    try {
+        key.placeProvisionally();
+        text.place();
+    } catch (...) {
+        // Once the hex has its name the pair is whole, if perhaps not yet synced; before, the new
+        // key goes again, while the lock keeps another writer's key from taking its name.
+        if (text.placed()) {
+            key.confirm();
+        } else {
+            key.withdraw();
+        }
+        throw;
+    }
+    key.confirm();
 }
 
 } // namespace morvalen::cli

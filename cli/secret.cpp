@@ -21,6 +21,13 @@ void wipe(std::string& text) noexcept
     sodium_memzero(text.data(), text.capacity());
 }
 
+void wipe(char* data, std::size_t size) noexcept
+{
+    if (data != nullptr) {
+        sodium_memzero(data, size);
+    }
+}
+
 SecretBlock::~SecretBlock()
 {
     if (m_data != nullptr) {

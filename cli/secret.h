@@ -12,6 +12,7 @@ void hardenProcess() noexcept;
 
 // Wipes the whole of text's room, not only its present size.
 void wipe(std::string& text) noexcept;
+void wipe(char* data, std::size_t size) noexcept;
 
 class WipedOnExit
 {

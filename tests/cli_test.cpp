@@ -171,7 +171,7 @@ TEST_F(Cli, FilesThatHoldAKeyArePrivateWhateverTheUmask)
         EXPECT_EQ(mode(file), expected) << file;
     }
     ::umask(previous);
-    EXPECT_EQ(cli({"decrypt", "-i", "out.txt", "-o", "out.txt"}).status, 0);
+    EXPECT_EQ(cli({"decrypt", "-i", "both.txt", "-o", "out.txt"}).status, 0);
     EXPECT_EQ(mode("out.txt"), 0600u); // a replaced output keeps its permissions
     // -f replaces a key; a key whose encrypted hex could not be written is taken away again.
     write("key.bits", "old key\n");
@@ -218,19 +218,81 @@ TEST_F(Cli, ACrashDumpsNoCore)
 }
 
 // The key is written while the next of it is made; a write that fails there must still fail the
-// command, name the file and leave nothing behind. A file size limit fails writes past 1 KiB,
-// after the short hex line, with EFBIG once SIGXFSZ is ignored.
-TEST_F(Cli, AKeyWriteThatFailsBehindTheWorkFailsTheCommand)
+// command, name the file and leave nothing behind. A file size limit fails writes past 1 KiB with
+// EFBIG, SIGXFSZ ignored by the shell or not; a key whose hex then cannot follow on standard
+// output is taken away again.
+TEST_F(Cli, AWriteThatFailsBehindTheWorkOrPastTheSizeLimitFailsTheCommand)
 {
     write("plain.hex", std::string(200, '5'));
-    for (const auto& [options, file] : std::vector<std::pair<std::string, std::string>> {
-             {"-o out.txt", "out.txt"}, {"-o out.txt -k key.bits", "key.bits"}}) {
-        const ProcessResult result = testing::runProcess(
-            "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1 && \"$0\" encrypt -i plain.hex " + options, MORVALEN_CLI});
-        EXPECT_EQ(result.status, 1) << options;
+    write("log", std::string(2048, 'x'));
+    for (const auto& [command, file] : std::vector<std::pair<std::string, std::string>> {
+             {"trap '' XFSZ; ulimit -f 1 && \"$0\" encrypt -i plain.hex -o out.txt", "out.txt"},
+             {"ulimit -f 1 && \"$0\" encrypt -i plain.hex -o out.txt -k key.bits", "key.bits"},
+             {"ulimit -f 2 && \"$0\" encrypt -k key.bits 12 >>log", "<stdout>"}}) {
+        const ProcessResult result = testing::runProcess("/bin/sh", {"-c", command, MORVALEN_CLI});
+        EXPECT_EQ(result.status, 1) << command;
         EXPECT_EQ(result.err, "morvalen-cli: " + file + ": " + std::strerror(EFBIG) + "\n");
-        EXPECT_EQ(listing().size(), 1u) << options; // plain.hex alone
+        EXPECT_EQ(listing().size(), 2u) << command; // plain.hex and log alone
     }
+}
+
+// Nothing reaches a stream before the whole input has been read and found valid: a key going to
+// one is held back, beyond a few megabytes in an unnamed file in $TMPDIR that leaves no trace.
+TEST_F(Cli, StreamsGetNothingBeforeTheInputIsValid)
+{
+    const std::string digits(100000, '5'); // a key of 6.6 MB
+    write("good.hex", digits);
+    write("bad.hex", digits + "G5");
+    fs::create_directory("tmp");
+    const std::vector<std::tuple<std::string, int, std::string>> rows = {
+        {"\"$0\" encrypt -k /dev/fd/3 -i bad.hex 3>log", 1, ""},
+        {"\"$0\" encrypt -k /dev/stdout -o enc -i bad.hex >log", 1, ""},
+        {"\"$0\" encrypt -k /dev/fd/3 -i 12 3>log", 1, ""},
+        {"\"$0\" encrypt -k /dev/fd/3 -o enc -i good.hex 3>log && \"$0\" decrypt -k log -i enc", 0, digits},
+    };
+    for (const auto& [command, status, out] : rows) {
+        const ProcessResult result
+            = testing::runProcess("/bin/sh", {"-c", "TMPDIR=tmp; export TMPDIR; " + command, MORVALEN_CLI});
+        EXPECT_EQ(result.status, status) << command << result.err;
+        EXPECT_EQ(result.out, out.empty() ? "" : out + "\n") << command;
+        EXPECT_EQ(status == 0 ? 0 : fs::file_size("log"), 0u) << command;
+        EXPECT_TRUE(fs::is_empty("tmp")) << command;
+    }
+}
+
+// Two names that lead to one file, through links followed as the writes would follow them or
+// by standard output redirected there, are refused before anything is written: the second write
+// would destroy the first, a key with it.
+TEST_F(Cli, NamesThatLeadToOneFileAreRefused)
+{
+    write("data.key", "old\n");
+    write("in.hex", "12\n");
+    write("key.bits", ",0000|\n");
+    fs::create_symlink("data.key", "key.lnk");
+    fs::create_symlink("in.hex", "in.lnk");
+    fs::create_directory("b");
+    fs::create_symlink("../t", "b/l1");
+    fs::create_symlink("t", "l2");
+    const std::vector<std::pair<Args, std::string>> rows = {
+        {{"encrypt", "-k", "key.lnk", "-o", "data.key", "12"}, "-k key.lnk and -o data.key"},
+        {{"encrypt", "-f", "-k", "key.lnk", "-o", "./data.key", "12"}, "-k key.lnk and -o ./data.key"},
+        {{"encrypt", "-k", "b/l1", "-o", "l2", "12"}, "-k b/l1 and -o l2"}, // both dangling, to t
+        {{"encrypt", "-i", "in.hex", "-o", "in.lnk"}, "-o in.lnk and -i in.hex"},
+        {{"decrypt", "-i", "in.lnk", "-k", "key.bits", "-o", "in.hex"}, "-o in.hex and -i in.lnk"},
+        {{"decrypt", "-k", "key.bits", "-o", "key.bits", "1"}, "-o key.bits and -k key.bits"},
+    };
+    const auto before = listing();
+    for (const auto& [args, names] : rows) {
+        const ProcessResult result = cli(args);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, "morvalen-cli: " + names + " name the same file.\n" + kTry);
+        EXPECT_EQ(listing(), before) << names;
+    }
+    const ProcessResult redirected
+        = testing::runProcess("/bin/sh", {"-c", "\"$0\" encrypt -f -k data.key 12 >>data.key", MORVALEN_CLI});
+    EXPECT_EQ(redirected.status, 2);
+    EXPECT_TRUE(redirected.err.starts_with("morvalen-cli: -k data.key and standard output name the same file."));
+    EXPECT_EQ(read("data.key"), "old\n");
 }
 
 TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
@@ -262,14 +324,23 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
     EXPECT_EQ(cli({"--version"}).out, "morvalen-cli " MORVALEN_VERSION "\n");
 }
 
-// The program itself, as a script sees it: exit statuses, and what goes to which stream.
+// The program itself, as a script sees it: exit statuses, and what goes to which stream. The help
+// and the version are output like any other: when they cannot be written, the program says so.
 TEST_F(Cli, TheProgramExitsAsScriptsExpect)
 {
-    ProcessResult result = testing::runProcess("/bin/sh", {"-c", "\"$0\" encrypt 0a1b | \"$0\" decrypt", MORVALEN_CLI});
-    EXPECT_EQ(std::to_string(result.status) + result.out + result.err, "00A1B\n");
-    result = testing::runProcess(MORVALEN_CLI, {"frob"});
-    EXPECT_EQ(std::to_string(result.status) + result.out + result.err,
-        "2morvalen-cli: unknown command 'frob'; say encrypt or decrypt.\n" + kTry);
+    const std::string full = std::strerror(ENOSPC);
+    const std::string closed = std::strerror(EBADF);
+    const std::pair<std::string, std::string> rows[] = {
+        {"\"$0\" encrypt 0a1b | \"$0\" decrypt", "00A1B\n"},
+        {"\"$0\" frob", "2morvalen-cli: unknown command 'frob'; say encrypt or decrypt.\n" + kTry},
+        {"\"$0\" --help >/dev/full", "1morvalen-cli: <stdout>: " + full + "\n"},
+        {"\"$0\" --version >/dev/full", "1morvalen-cli: <stdout>: " + full + "\n"},
+        {"\"$0\" --help >&-", "1morvalen-cli: <stdout>: " + closed + "\n"},
+    };
+    for (const auto& [command, expected] : rows) {
+        const ProcessResult result = testing::runProcess("/bin/sh", {"-c", command, MORVALEN_CLI});
+        EXPECT_EQ(std::to_string(result.status) + result.out + result.err, expected);
+    }
 }
 
 // 8 MiB of hex takes a key of about 560 MB: both ways of carrying it must stream it, in a

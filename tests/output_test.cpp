@@ -77,37 +77,93 @@ TEST_F(Outputs, AFileIsSyncedBeforeItIsPlacedAndItsFolderAfter)
     EXPECT_EQ(names(), (std::set<std::string> {"key", "enc"}));
 }
 
-// Stopped after any step, as by a crash, a pair is old, new or missing, never one of each, and
-// no temporary file is left.
-TEST_F(Outputs, ACrashBetweenAnyTwoStepsLeavesNoMixedPair)
+// Stopped after any step, by a crash (the process ends there, nothing cleans up) or by a failure
+// (the step reports an error), a pair is old, new or missing, never one of each, and no temporary
+// file is left. A failure leaves no key without its hex nor a hex without its key: the old pair,
+// none, or the new pair whole.
+TEST_F(Outputs, ACrashOrAFailureAtAnyStepLeavesNoMixedPair)
 {
-    for (int stop = 0; stop < 10; ++stop) {
-        SCOPED_TRACE("stopped after step " + std::to_string(stop + 1));
-        write("key", "old key");
-        write("enc", "old hex");
-        int step = 0;
-        observeSteps([&](Step, const std::string&) {
-            if (step++ == stop) {
-                throw Crash {};
+    const auto commit = [](const StepObserver& steps) {
+        observeSteps(steps);
+        Output key("key", Output::Kind::Secret, Output::Existing::Replace);
+        Output enc("enc", Output::Kind::Text, Output::Existing::Replace);
+        key.write("new key");
+        enc.write("new hex");
+        commitPair(key, enc);
+    };
+    for (const bool crash : {true, false}) {
+        for (int stop = 0; stop < 10; ++stop) {
+            SCOPED_TRACE((crash ? "crash after step " : "failure at step ") + std::to_string(stop + 1));
+            write("key", "old key");
+            write("enc", "old hex");
+            int step = 0;
+            const StepObserver steps = [&](Step, const std::string& name) {
+                if (step++ == stop) {
+                    if (crash) {
+                        ::_exit(0);
+                    }
+                    throw FileError {name, std::strerror(EIO)};
+                }
+            };
+            if (crash) {
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    commit(steps);
+                    ::_exit(1);
+                }
+                int status = 0;
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            } else {
+                EXPECT_THROW(commit(steps), FileError);
             }
-        });
-        EXPECT_THROW(
-            {
-                Output key("key", Output::Kind::Secret, Output::Existing::Replace);
-                Output enc("enc", Output::Kind::Text, Output::Existing::Replace);
-                key.write("new key");
-                enc.write("new hex");
-                commitPair(key, enc);
-            },
-            Crash);
-        const std::string key = read("key");
-        const std::string enc = read("enc");
-        const bool mixed = (key == "old key" && enc == "new hex") || (key == "new key" && enc == "old hex");
-        EXPECT_FALSE(mixed) << key << " beside " << enc;
-        for (const std::string& name : names()) {
-            EXPECT_TRUE(name == "key" || name == "enc") << name;
+            const std::string pair = read("key") + " / " + read("enc");
+            const std::set<std::string> allowed = crash
+                ? std::set<std::string> {"old key / old hex", "(none) / old hex", "old key / (none)", "(none) / (none)",
+                    "new key / (none)", "new key / new hex"}
+                : std::set<std::string> {"old key / old hex", "(none) / (none)", "new key / new hex"};
+            EXPECT_TRUE(allowed.contains(pair)) << pair;
+            for (const std::string& name : names()) {
+                EXPECT_TRUE(name == "key" || name == "enc") << name;
+            }
+            fs::remove("key");
+            fs::remove("enc");
         }
     }
+}
+
+// Two writers of one pair take turns: the first, paused once its key is in place, holds the
+// second back until its hex is in place too, so the pair is one writer's whole.
+TEST_F(Outputs, TwoWritersOfOnePairTakeTurns)
+{
+    write("key", "old key");
+    write("enc", "old hex");
+    const auto writer = [](const std::string& letter, bool pause) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            observeSteps([&](Step step, const std::string& name) {
+                if (pause && step == Step::Place && name == "key") {
+                    ::usleep(400000);
+                }
+            });
+            Output key("key", Output::Kind::Secret, Output::Existing::Replace);
+            Output enc("enc", Output::Kind::Text, Output::Existing::Replace);
+            key.write("key " + letter);
+            enc.write("hex " + letter);
+            commitPair(key, enc);
+            ::_exit(0);
+        }
+        return child;
+    };
+    const pid_t first = writer("A", true);
+    ::usleep(150000);
+    const pid_t second = writer("B", false);
+    for (const pid_t child : {first, second}) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(read("key").substr(4), read("enc").substr(4));
 }
 
 TEST_F(Outputs, PermissionsOwnerAndLinks)
@@ -141,17 +197,19 @@ TEST_F(Outputs, PermissionsOwnerAndLinks)
         EXPECT_EQ(mode(row.file), row.mode);
     }
     ::umask(previous);
-    // A file replaced by root stays its owner's, as long as the owner may have it.
+    // A file replaced by root stays its owner's, as long as the owner may have it; a key is never
+    // given away.
     if (::geteuid() == 0) {
-        ASSERT_EQ(::chown("open", 65534, 65534), 0);
-        Output out("open", Output::Kind::Secret, Output::Existing::Replace);
-        out.commit();
-        struct stat status
-        {
-        };
-        ::stat("open", &status);
-        EXPECT_EQ(status.st_uid, 65534u);
-        EXPECT_EQ(status.st_mode & 0777, 0600u);
+        for (const auto kind : {Output::Kind::Text, Output::Kind::Secret}) {
+            ASSERT_EQ(::chown("open", 65534, 65534), 0);
+            Output out("open", kind, Output::Existing::Replace);
+            out.commit();
+            struct stat status
+            {
+            };
+            ::stat("open", &status);
+            EXPECT_EQ(status.st_uid, kind == Output::Kind::Text ? 65534u : 0u);
+        }
     }
     EXPECT_TRUE(fs::is_symlink("dangling"));
     EXPECT_TRUE(fs::is_symlink("link"));
@@ -161,30 +219,55 @@ TEST_F(Outputs, PermissionsOwnerAndLinks)
     EXPECT_TRUE(device.inPlace());
 }
 
-// A link another user planted in a sticky folder anyone may write to is not followed, as the
-// kernel's protected_symlinks has shells do; our own link there is.
-TEST_F(Outputs, ALinkPlantedInAStickyFolderIsRefused)
+// In a sticky folder anyone may write to, a link or a file of another user is neither followed nor
+// replaced, as the kernel's protected_symlinks and protected_regular have it: it may have been
+// planted to make us overwrite a file of its owner's choosing, or to hand its owner what we write.
+// Our own, and the folder owner's, are.
+TEST_F(Outputs, OtherUsersLinksAndFilesInAStickyFolderAreRefused)
 {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a link to another user takes root";
+        GTEST_SKIP() << "giving a file to another user takes root";
     }
     fs::create_directory("shared");
     fs::permissions("shared", fs::perms(01777));
-    write("victim", "precious");
-    fs::create_symlink(fs::absolute("victim"), "shared/planted");
-    ASSERT_EQ(::lchown("shared/planted", 65534, 65534), 0);
-    fs::create_symlink(fs::absolute("victim"), "shared/mine");
-    try {
-        Output out("shared/planted", Output::Kind::Text, Output::Existing::Replace);
-        ADD_FAILURE() << "the planted link was followed";
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.what, std::strerror(EACCES));
+    ASSERT_EQ(::chown("shared", 65533, 65533), 0); // the folder's owner
+    const struct
+    {
+        std::string name;
+        uid_t owner;
+        bool link; // to "victim"
+        bool refused;
+    } rows[] = {
+        {"planted-link", 65534, true, true},
+        {"planted-file", 65534, false, true},
+        {"my-link", 0, true, false},
+        {"my-file", 0, false, false},
+        {"folder-owners-file", 65533, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        write("victim", "precious");
+        const std::string name = "shared/" + row.name;
+        if (row.link) {
+            fs::create_symlink(fs::absolute("victim"), name);
+        } else {
+            write(name, "theirs");
+        }
+        ASSERT_EQ(::lchown(name.c_str(), row.owner, row.owner), 0);
+        for (const auto kind : {Output::Kind::Text, Output::Kind::Secret}) {
+            try {
+                Output out(name, kind, Output::Existing::Replace);
+                out.write("ours");
+                out.commit();
+                EXPECT_FALSE(row.refused);
+                EXPECT_EQ(read(name), "ours");
+            } catch (const FileError& e) {
+                EXPECT_TRUE(row.refused);
+                EXPECT_EQ(e.what, std::strerror(EACCES));
+                EXPECT_EQ(read(row.link ? "victim" : name), row.link ? "precious" : "theirs");
+            }
+        }
     }
-    EXPECT_EQ(read("victim"), "precious");
-    Output out("shared/mine", Output::Kind::Text, Output::Existing::Replace);
-    out.write("ours");
-    out.commit();
-    EXPECT_EQ(read("victim"), "ours");
 }
 
 TEST(Names, ControlCharactersAndMalformedUtf8AreQuotedAsGnuToolsDo)
