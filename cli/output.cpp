@@ -359,6 +359,7 @@ void Output::writeAndClear(std::string& text)
     // smaller one freed unwiped.
     if (text.capacity() < m_handed.capacity()) {
         text.reserve(m_handed.capacity());
+        keepOutOfDumps(text);
     }
     text.clear();
     m_worker.start([this] { writeAll(m_handed); });

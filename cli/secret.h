@@ -2,6 +2,8 @@
 // tools, and memory that held them is wiped before it is given back.
 #pragma once
 
+#include "textconv/secretblock.h"
+
 #include <cstddef>
 #include <string>
 
@@ -14,12 +16,19 @@ void hardenProcess() noexcept;
 void wipe(std::string& text) noexcept;
 void wipe(char* data, std::size_t size) noexcept;
 
+// Keeps the room of text out of core dumps, for key text in a string the cipher writes.
+void keepOutOfDumps(std::string& text) noexcept;
+
+// Key text and plain hex in memory of their own: the block both programs use.
+using morvalen::SecretBlock;
+
 class WipedOnExit
 {
 public:
     explicit WipedOnExit(std::string& text)
         : m_text(text)
     {
+        keepOutOfDumps(text);
     }
     WipedOnExit(const WipedOnExit&) = delete;
     WipedOnExit& operator=(const WipedOnExit&) = delete;
@@ -27,27 +36,6 @@ public:
 
 private:
     std::string& m_text;
-};
-
-// Memory mapped for itself: kept out of core dumps, grown by moving its pages rather than copying
-// them, so no copy is left behind unwiped, and wiped before it is unmapped.
-class SecretBlock
-{
-public:
-    SecretBlock() = default;
-    explicit SecretBlock(std::size_t size) { resize(size); }
-    SecretBlock(const SecretBlock&) = delete;
-    SecretBlock& operator=(const SecretBlock&) = delete;
-    ~SecretBlock();
-
-    // Keeps the first bytes; throws std::bad_alloc when the memory cannot be had.
-    void resize(std::size_t size);
-    char* data() const noexcept { return m_data; }
-    std::size_t size() const noexcept { return m_size; }
-
-private:
-    char* m_data = nullptr;
-    std::size_t m_size = 0; // mapped, a whole number of pages
 };
 
 } // namespace morvalen::cli

@@ -5,6 +5,7 @@
 #include "secret.h"
 #include "support/folder.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -284,6 +285,30 @@ TEST(Names, ControlCharactersAndMalformedUtf8AreQuotedAsGnuToolsDo)
     for (const auto& [name, printed] : rows) {
         EXPECT_EQ(printableName(name), printed) << name;
     }
+}
+
+// The memory both programs keep secrets in: grown with its contents, its pages marked for no core
+// dump (the "dd" of the mapping's VmFlags), however it was grown.
+TEST(Secrets, ABlockKeepsItsBytesWhenItGrowsAndStaysOutOfCoreDumps)
+{
+    SecretBlock block(100);
+    std::memcpy(block.data(), "key text", 8);
+    block.resize(std::size_t {8} << 20);
+    EXPECT_EQ(std::string(block.data(), 8), "key text");
+    const auto start = reinterpret_cast<unsigned long>(block.data());
+    std::ifstream maps("/proc/self/smaps");
+    bool inBlock = false;
+    std::string flags;
+    for (std::string line; std::getline(maps, line);) {
+        unsigned long from = 0;
+        unsigned long to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {
+            inBlock = from <= start && start < to;
+        } else if (inBlock && line.starts_with("VmFlags:")) {
+            flags = line;
+        }
+    }
+    EXPECT_NE(flags.find(" dd"), std::string::npos) << flags;
 }
 
 TEST(Secrets, TheProcessCannotBeDumped)

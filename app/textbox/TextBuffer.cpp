@@ -1,6 +1,7 @@
 #include "TextBuffer.h"
 
 #include "textconv/boxtext.h"
+#include "textconv/secretblock.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -66,13 +67,9 @@ public:
         : m_capacity(capacity)
     {
         if (capacity >= kUndumpedFrom) {
-            void* pages = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (pages == MAP_FAILED) {
-                throw std::bad_alloc();
-            }
-            m_data = static_cast<char*>(pages);
+            m_mapped.resize(capacity);
+            m_data = m_mapped.data();
             m_kind = Kind::Mapped;
-            adviseDump(m_data, capacity, false);
         } else {
             m_data = new char[capacity];
             m_kind = Kind::Allocated;
@@ -102,7 +99,7 @@ public:
             observer({m_data, m_capacity});
         }
         if (m_kind == Kind::Mapped) {
-            munmap(m_data, m_capacity);
+            m_mapped.releaseWiped();
         } else if (m_kind == Kind::Allocated) {
             delete[] m_data;
         } else if (m_capacity >= kUndumpedFrom) {
@@ -123,6 +120,7 @@ private:
         Adopted
     };
     std::string m_adopted;
+    SecretBlock m_mapped; // the memory for secrets both programs share: out of core dumps
     char* m_data = nullptr;
     std::size_t m_capacity = 0;
     Kind m_kind = Kind::Adopted;
