@@ -27,8 +27,8 @@ void wipeMemory(void* data, std::size_t size) noexcept
 void keepOutOfDumps(void* data, std::size_t size) noexcept
 {
     const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + pageSize() - 1) / pageSize() * pageSize();
-    const std::uintptr_t last = (begin + size) / pageSize() * pageSize();
+    const std::uintptr_t first = begin / pageSize() * pageSize();
+    const std::uintptr_t last = (begin + size + pageSize() - 1) / pageSize() * pageSize();
     if (last > first) {
         ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTDUMP);
     }

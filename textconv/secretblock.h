@@ -10,8 +10,10 @@ namespace morvalen {
 // Zeroes size bytes at data in a way the compiler cannot drop.
 void wipeMemory(void* data, std::size_t size) noexcept;
 
-// Keeps the whole pages inside [data, data + size) out of core dumps, for secrets in memory the
-// allocator gave (a string's room). Best effort: a kernel without it only dumps them.
+// Keeps every page that holds part of [data, data + size) out of core dumps, for secrets in
+// memory the allocator gave (a string's room). Its neighbours on those pages go unseen in a dump
+// too, which costs nothing where no dump is written at all. Best effort: a kernel without it
+// only dumps them.
 void keepOutOfDumps(void* data, std::size_t size) noexcept;
 
 class SecretBlock
