@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -393,35 +392,25 @@ void Output::hold(std::string_view text)
     m_spooled += text.size();
 }
 
-// What was held back, to the output now; from the temporary file by sendfile, so that it passes
-// through no buffer of ours.
+// What was held back, to the output now. Not by sendfile: into a pipe it would hand over the
+// temporary file's pages themselves, which the wiping after would then zero under the reader.
 void Output::releaseHeld()
 {
     m_holding = false;
     writeTo(m_fd, {m_held.data(), m_heldSize}, m_name);
-    off_t offset = 0;
-    while (m_spool >= 0 && static_cast<std::size_t>(offset) < m_spooled) {
-        const ssize_t sent = ::sendfile(m_fd, m_spool, &offset, m_spooled - static_cast<std::size_t>(offset));
-        if (sent > 0 || (sent < 0 && errno == EINTR)) {
-            continue;
-        }
-        if (sent < 0 && errno != EINVAL && errno != ENOSYS) {
-            fail(errno);
-        }
-        // An output sendfile cannot write to: through a buffer that is wiped after.
+    if (m_spool >= 0) {
         SecretBlock buffer(std::size_t {1} << 20);
-        for (;;) {
+        for (off_t offset = 0; static_cast<std::size_t>(offset) < m_spooled;) {
             const ssize_t got = ::pread(m_spool, buffer.data(), buffer.size(), offset);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
             if (got <= 0) {
-                break;
+                throw FileError {spoolFolder(), std::strerror(got < 0 ? errno : EIO)};
             }
             writeTo(m_fd, {buffer.data(), static_cast<std::size_t>(got)}, m_name);
             offset += got;
         }
-        break;
     }
     dropHeld();
 }
@@ -451,6 +440,9 @@ void Output::dropHeld() noexcept
 void Output::finish()
 {
     m_worker.wait();
+    if (m_finished) {
+        return;
+    }
     if (m_holding) {
         releaseHeld();
     }
@@ -462,10 +454,8 @@ void Output::finish()
         if (::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode) && ::fsync(m_fd) != 0) {
             fail(errno);
         }
+        m_finished = true;
         return;
-    }
-    if (m_fd < 0) {
-        return; // finished before
     }
     if (::fsync(m_fd) != 0) {
         fail(errno);
@@ -487,6 +477,7 @@ void Output::finish()
             fail(errno);
         }
     }
+    m_finished = true;
     done(Step::SyncFile, m_name);
 }
 

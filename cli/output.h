@@ -129,6 +129,7 @@ private:
     bool m_exposed = false; // holds key text that others can read: a file system without permissions
     bool m_locked = false; // the folder's lock is held for this output
     bool m_holding = false; // writes are held back until finish()
+    bool m_finished = false;
     SecretBlock m_held; // what is held back, while it is small
     std::size_t m_heldSize = 0;
     int m_spool = -1; // what is held back, once it is large
