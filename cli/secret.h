@@ -9,7 +9,8 @@
 
 namespace morvalen::cli {
 
-// No core file, and no reading of this process's memory by anyone but root. Call once at start.
+// No core file, no reading of this process's memory by anyone but root, and no file opened under
+// the number of a closed standard stream. Call once at start.
 void hardenProcess() noexcept;
 
 // Wipes the whole of text's room, not only its present size.

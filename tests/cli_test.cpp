@@ -337,6 +337,8 @@ TEST_F(Cli, TheProgramExitsAsScriptsExpect)
         {"\"$0\" --help >/dev/full", "1morvalen-cli: <stdout>: " + full + "\n"},
         {"\"$0\" --version >/dev/full", "1morvalen-cli: <stdout>: " + full + "\n"},
         {"\"$0\" --help >&-", "1morvalen-cli: <stdout>: " + closed + "\n"},
+        // A file opened later does not take the closed stream's place and get the hex.
+        {"\"$0\" encrypt -k k.bits 12 >&-; test ! -e k.bits", "0morvalen-cli: <stdout>: " + closed + "\n"},
     };
     for (const auto& [command, expected] : rows) {
         const ProcessResult result = testing::runProcess("/bin/sh", {"-c", command, MORVALEN_CLI});
