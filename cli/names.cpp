@@ -193,13 +193,14 @@ Destination resolveOutput(const std::string& path)
     if (S_ISDIR(status.st_mode)) {
         return failed(EISDIR);
     }
+    // A pipe there is refused too, as protected_fifos has it: its owner would read what we write.
+    if (othersInSharedFolder(target, status)) {
+        return failed(EACCES);
+    }
     destination.path = target;
     if (!S_ISREG(status.st_mode)) {
         destination.kind = Destination::Kind::InPlace;
         return destination;
-    }
-    if (othersInSharedFolder(target, status)) {
-        return failed(EACCES);
     }
     destination.kind = Destination::Kind::Regular;
     return destination;

@@ -27,8 +27,9 @@ struct Destination
     int error = 0; // why the name cannot be written: nothing else is set then
 };
 
-// Follows path's links one at a time. Refuses (EACCES) what the kernel's protected_symlinks and
-// protected_regular rules protect, whatever their settings: a link, or an existing file, in a
+// Follows path's links one at a time. Refuses (EACCES) what the kernel's protected_symlinks,
+// protected_regular and protected_fifos rules protect, whatever their settings: a link, an
+// existing file or a pipe in a
 // sticky folder that others may write to, owned neither by us nor by the folder's owner. Such a
 // link or file may have been planted to make us write over a file of another user's choosing, or
 // to hand them what we write.

@@ -241,6 +241,7 @@ TEST_F(Outputs, OtherUsersLinksAndFilesInAStickyFolderAreRefused)
     } rows[] = {
         {"planted-link", 65534, true, true},
         {"planted-file", 65534, false, true},
+        {"planted-pipe", 65534, false, true}, // its owner would read what goes in
         {"my-link", 0, true, false},
         {"my-file", 0, false, false},
         {"folder-owners-file", 65533, false, false},
@@ -251,6 +252,8 @@ TEST_F(Outputs, OtherUsersLinksAndFilesInAStickyFolderAreRefused)
         const std::string name = "shared/" + row.name;
         if (row.link) {
             fs::create_symlink(fs::absolute("victim"), name);
+        } else if (row.name.ends_with("pipe")) {
+            ASSERT_EQ(::mkfifo(name.c_str(), 0666), 0);
         } else {
             write(name, "theirs");
         }
@@ -265,7 +268,9 @@ TEST_F(Outputs, OtherUsersLinksAndFilesInAStickyFolderAreRefused)
             } catch (const FileError& e) {
                 EXPECT_TRUE(row.refused);
                 EXPECT_EQ(e.what, std::strerror(EACCES));
-                EXPECT_EQ(read(row.link ? "victim" : name), row.link ? "precious" : "theirs");
+                if (!row.name.ends_with("pipe")) {
+                    EXPECT_EQ(read(row.link ? "victim" : name), row.link ? "precious" : "theirs");
+                }
             }
         }
     }
