@@ -615,14 +615,16 @@ void Output::confirm()
     releaseName(m_provisionalSlot);
 }
 
-void Output::withdraw() noexcept
+bool Output::withdraw() noexcept
 {
+    bool gone = true;
     if (m_provisional && m_placed) {
-        ::unlinkat(m_folderFd, m_base.c_str(), 0);
+        gone = ::unlinkat(m_folderFd, m_base.c_str(), 0) == 0 || errno == ENOENT;
         ::fsync(m_folderFd);
     }
     m_provisional = false;
     releaseName(m_provisionalSlot);
+    return gone;
 }
 
 void Output::syncFolder()
@@ -663,17 +665,27 @@ void commitPair(Output& key, Output& text)
         }
         throw;
     }
+    // Once the hex has its name the pair is whole, if perhaps not yet synced; before, the new key
+    // goes again, while the lock keeps another writer's key from taking its name. False when it
+    // cannot.
+    const auto settle = [&] {
+        if (text.placed()) {
+            key.confirm();
+            return true;
+        }
+        return key.withdraw();
+    };
     try {
         key.placeProvisionally();
         text.place();
-    } catch (...) {
-        // Once the hex has its name the pair is whole, if perhaps not yet synced; before, the new
-        // key goes again, while the lock keeps another writer's key from taking its name.
-        if (text.placed()) {
-            key.confirm();
-        } else {
-            key.withdraw();
+    } catch (FileError& e) {
+        if (!settle()) {
+            e.what
+                += "; the new key " + printableName(key.name()) + " could not be removed and is left without its hex";
         }
+        throw;
+    } catch (...) {
+        settle();
         throw;
     }
     key.confirm();

@@ -81,7 +81,8 @@ public:
     // before the encrypted hex that belongs with it has been written.
     void placeProvisionally();
     void confirm();
-    void withdraw() noexcept;
+    // False when a placed file could not be taken away.
+    bool withdraw() noexcept;
     bool placed() const { return m_placed; }
     bool removedOld() const { return m_removedOld; }
     const std::string& name() const { return m_name; }
