@@ -181,6 +181,8 @@ class PairLock
 public:
     PairLock(Output& key, Output& text)
     {
+        m_key = &key;
+        m_text = &text;
         std::array<Output*, 2> outputs {&key, &text};
         std::array<struct stat, 2> folders {};
         for (std::size_t i = 0; i < 2; ++i) {
@@ -188,10 +190,10 @@ public:
                 outputs[i] = nullptr;
             }
         }
+        Output* sharing = nullptr; // one open folder locks it for both
         if (outputs[0] != nullptr && outputs[1] != nullptr && folders[0].st_dev == folders[1].st_dev
             && folders[0].st_ino == folders[1].st_ino) {
-            outputs[1]->m_locked = true; // one open folder locks it for both
-            outputs[1] = nullptr;
+            sharing = std::exchange(outputs[1], nullptr);
         } else if (outputs[0] != nullptr && outputs[1] != nullptr
             && std::pair(folders[1].st_dev, folders[1].st_ino) < std::pair(folders[0].st_dev, folders[0].st_ino)) {
             std::swap(outputs[0], outputs[1]);
@@ -201,10 +203,11 @@ public:
             if (output != nullptr && ::flock(output->m_folderFd, LOCK_EX) == 0) {
                 output->m_locked = true;
                 m_held[m_count++] = output->m_folderFd;
+                if (sharing != nullptr) {
+                    sharing->m_locked = true;
+                }
             }
         }
-        m_key = &key;
-        m_text = &text;
     }
     PairLock(const PairLock&) = delete;
     PairLock& operator=(const PairLock&) = delete;
