@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <algorithm>
@@ -118,12 +119,36 @@ Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
     m_ui->Text1->setSecret(true);
     m_ui->Text3->setSecret(true);
     m_ui->Text4->setSecret(true);
+    // The sample is selected, so that what the user types or pastes first replaces it.
+    m_ui->Text1->selectAll();
     m_ui->Text1->setFocus();
+    // Enter and Return press a focused button as Space does; neither button becomes the window's
+    // default, which would take Enter from the boxes.
+    m_ui->Command10->installEventFilter(this);
+    m_ui->Command1->installEventFilter(this);
     connect(m_ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
 }
 
 Form1::~Form1() = default;
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button == nullptr || event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return false;
+    }
+    // A held key presses once, as Space does.
+    if (!key->isAutoRepeat()) {
+        button->click();
+    }
+    return true;
+}
 
 void Form1::Command10_Click()
 {

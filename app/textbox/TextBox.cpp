@@ -99,7 +99,7 @@ QString TextBox::textRange(std::size_t start, std::size_t end) const
 void TextBox::setSelection(std::size_t anchor, std::size_t caret)
 {
     m_model.select(anchor, caret);
-    m_view.ensureCaretVisible();
+    m_view.ensureSelectionVisible();
 }
 
 qsizetype TextBox::toUtf16(std::size_t pos) const
