@@ -47,6 +47,7 @@ void EditModel::setText(std::string text)
     m_history.clear();
     m_goalColumn.reset();
     m_text.assign(std::move(text));
+    m_units.reset();
     m_caret = m_anchor = m_multiLine ? 0 : m_text.size();
     if (m_observer != nullptr) {
         m_observer->textReplaced(0, removed, m_text.size());
@@ -91,6 +92,7 @@ void EditModel::replace(std::size_t from, std::size_t to, std::string text, Edit
     TextSnapshot removed = m_text.erase(from, to - from);
     const std::size_t length = text.size();
     m_text.insert(from, std::string_view(text));
+    m_units.edited(from, removed.size(), length);
     m_goalColumn.reset();
     if (m_observer != nullptr) {
         m_observer->textReplaced(from, removed, length);
@@ -111,7 +113,7 @@ std::size_t EditModel::characterEnd(std::size_t pos) const noexcept
 void EditModel::removeSelection()
 {
     if (hasSelection()) {
-        replace(selectionStart(), selectionEnd(), {}, EditKind::Other);
+        replace(selectionStart(), selectionEnd(), {}, EditKind::SelectionRemoval);
     }
 }
 
@@ -146,6 +148,7 @@ void EditModel::applyEdit(Edit& edit)
     } else {
         m_text.insert(edit.pos, std::string_view(back));
     }
+    m_units.edited(edit.pos, taken.size(), length);
     if (m_observer != nullptr) {
         m_observer->textReplaced(edit.pos, taken, length);
     }

@@ -104,36 +104,12 @@ void TextBox::setSelection(std::size_t anchor, std::size_t caret)
 
 qsizetype TextBox::toUtf16(std::size_t pos) const
 {
-    const TextBuffer& text = buffer();
-    pos = std::min(pos, text.size());
-    if (text.isAscii()) {
-        return static_cast<qsizetype>(pos);
-    }
-    qsizetype units = 0;
-    for (std::size_t i = 0; i < pos;) {
-        const std::size_t next = text.nextCharacter(i);
-        units += next - i == 4 ? 2 : 1;
-        i = next;
-    }
-    return units;
+    return static_cast<qsizetype>(m_model.units().unitsAt(pos));
 }
 
 std::size_t TextBox::fromUtf16(qsizetype offset) const
 {
-    const TextBuffer& text = buffer();
-    if (offset <= 0) {
-        return 0;
-    }
-    if (text.isAscii()) {
-        return std::min(static_cast<std::size_t>(offset), text.size());
-    }
-    std::size_t i = 0;
-    for (qsizetype seen = 0; i < text.size() && seen < offset;) {
-        const std::size_t next = text.nextCharacter(i);
-        seen += next - i == 4 ? 2 : 1;
-        i = next;
-    }
-    return i;
+    return offset <= 0 ? 0 : m_model.units().positionOf(static_cast<std::size_t>(offset));
 }
 
 std::size_t TextBox::nextCursorPosition(std::size_t pos, bool words)
@@ -205,17 +181,6 @@ void TextBox::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         invalidateLayout();
-    } else if (event->type() == QEvent::ActivationChange) {
-        restartBlink();
-        // As QLineEdit: a one-line box without the focus drops its selection when its window
-        // comes back, once the focus has settled.
-        if (isActiveWindow() && !isMultiLine()) {
-            QTimer::singleShot(0, this, [this] {
-                if (!hasFocus() && hasSelectedText()) {
-                    deselect();
-                }
-            });
-        }
     }
     QWidget::changeEvent(event);
 }
@@ -449,8 +414,7 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCurrentSelection: return textRange(std::max(selectionStart(), start), std::min(selectionEnd(), end));
     case Qt::ImTextBeforeCursor: return textRange(start, cursorPosition());
     case Qt::ImTextAfterCursor: return textRange(cursorPosition(), end);
-    // No absolute position: counting UTF-16 units up to the caret of a long text costs a pass.
-    case Qt::ImAbsolutePosition:
+    case Qt::ImAbsolutePosition: return static_cast<int>(toUtf16(cursorPosition()));
     case Qt::ImMaximumTextLength: return QVariant();
     case Qt::ImReadOnly: return false;
     case Qt::ImHints: return static_cast<int>(inputMethodHints());
