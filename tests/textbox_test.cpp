@@ -1,5 +1,6 @@
 // Our text box against the Qt boxes it replaces: the same seeded keys and clicks, sent as real
 // events to both, must leave the same text, caret, selection and clipboard after every step.
+#include "support/accessibility_on.h"
 #include "support/test_application.h"
 #include "textbox/TextBox.h"
 
@@ -463,4 +464,183 @@ TEST(TextBoxClipboard, ServesUtf8AsItIs)
         EXPECT_EQ(data->data(format), QByteArray("k\xC3\xA9y\xEF\xBF\xBD"));
     }
     EXPECT_EQ(data->text(), QString::fromUtf8("k\xC3\xA9y\xEF\xBF\xBD"));
+}
+
+// ---- What screen readers get, asked of ours and of Qt's box of the same kind
+
+namespace {
+
+// Both boxes in one shown window, wide enough that no short text wraps.
+struct BothBoxes
+{
+    explicit BothBoxes(bool multiLine)
+        : qt(multiLine ? static_cast<QWidget*>(&plain) : &line)
+    {
+        ours.setMultiLine(multiLine);
+        line.setParent(multiLine ? nullptr : &window);
+        plain.setParent(multiLine ? &window : nullptr);
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        ours.setGeometry(0, 0, 700, multiLine ? 200 : 30);
+        qt->setGeometry(0, 210, 700, multiLine ? 200 : 30);
+        window.show();
+    }
+    void setText(const QString& text)
+    {
+        ours.setText(text);
+        multiLine() ? plain.setPlainText(text) : line.setText(text);
+    }
+    bool multiLine() const { return ours.isMultiLine(); }
+    QAccessibleTextInterface* text(QWidget* box) const
+    {
+        return QAccessible::queryAccessibleInterface(box)->textInterface();
+    }
+
+    QWidget window;
+    TextBox ours {&window};
+    QLineEdit line;
+    QPlainTextEdit plain;
+    QWidget* qt;
+};
+
+QString answer(const QString& text, int start, int end)
+{
+    return QString("\"%1\" %2..%3").arg(text).arg(start).arg(end);
+}
+
+} // namespace
+
+// Characters, words, sentences, lines and paragraphs at, before and after every offset, the
+// special ones (-2 the caret, -1 the end) and those out of range included; character rectangles
+// and text attributes. A failure names the box, the text, the question and the offset.
+TEST(TextBoxAccessibility, AnswersAsQtsBoxes)
+{
+    const QString texts[] = {"I always pass on good advice. It is the only thing to do with it.",
+        "Hello\nHow are you today?\n\n\n\nend  of it", "", "a\u00e9 \U0001F600b.  Two"};
+    const std::pair<QAccessible::TextBoundaryType, const char*> boundaries[]
+        = {{QAccessible::CharBoundary, "char"}, {QAccessible::WordBoundary, "word"},
+            {QAccessible::SentenceBoundary, "sentence"}, {QAccessible::LineBoundary, "line"},
+            {QAccessible::ParagraphBoundary, "paragraph"}, {QAccessible::NoBoundary, "all"}};
+    using Question = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int*, int*) const;
+    const std::pair<Question, const char*> questions[] = {{&QAccessibleTextInterface::textBeforeOffset, "before"},
+        {&QAccessibleTextInterface::textAtOffset, "at"}, {&QAccessibleTextInterface::textAfterOffset, "after"}};
+    for (const bool multiLine : {false, true}) {
+        BothBoxes both(multiLine);
+        for (const QString& text : texts) {
+            both.setText(text);
+            const int caret = std::min<int>(3, text.size());
+            both.text(&both.ours)->setCursorPosition(caret);
+            both.text(both.qt)->setCursorPosition(caret);
+            QAccessibleTextInterface* ours = both.text(&both.ours);
+            QAccessibleTextInterface* qt = both.text(both.qt);
+            const std::string where = (multiLine ? "multi-line, \"" : "one line, \"") + text.toStdString() + "\"";
+            ASSERT_EQ(ours->characterCount(), qt->characterCount()) << where;
+            ASSERT_EQ(ours->cursorPosition(), qt->cursorPosition()) << where;
+            for (int offset = -3; offset <= text.size() + 1; ++offset) {
+                for (const auto& [boundary, boundaryName] : boundaries) {
+                    for (const auto& [question, questionName] : questions) {
+                        // QLineEdit's own word or sentence at the end of its text can loop for
+                        // ever (its search for the next boundary does not stop there).
+                        const bool atEnd = offset == -1 || offset == text.size();
+                        if (!multiLine && atEnd && question == &QAccessibleTextInterface::textAtOffset
+                            && (boundary == QAccessible::WordBoundary || boundary == QAccessible::SentenceBoundary))
+                            continue;
+                        int s1 = 0, e1 = 0, s2 = 0, e2 = 0;
+                        const QString a1 = (ours->*question)(offset, boundary, &s1, &e1);
+                        const QString a2 = (qt->*question)(offset, boundary, &s2, &e2);
+                        EXPECT_EQ(answer(a1, s1, e1), answer(a2, s2, e2))
+                            << where << ": " << boundaryName << " " << questionName << " " << offset;
+                    }
+                }
+                int s1 = 0, e1 = 0, s2 = 0, e2 = 0;
+                const QString a1 = ours->attributes(offset, &s1, &e1);
+                const QString a2 = qt->attributes(offset, &s2, &e2);
+                EXPECT_EQ(answer(a1, s1, e1), answer(a2, s2, e2)) << where << ": attributes " << offset;
+                const QSize r1 = ours->characterRect(offset).size();
+                const QSize r2 = qt->characterRect(offset).size();
+                EXPECT_EQ(r1, r2) << where << ": character rectangle " << offset;
+            }
+        }
+    }
+}
+
+namespace {
+
+// Update events about text as a screen reader gets them, one line each.
+QStringList& heard()
+{
+    static QStringList events;
+    return events;
+}
+
+void listen(QAccessibleEvent* event)
+{
+    // QPlainTextEdit tells a removal with blanks for the text removed, a line break more when the
+    // text is set: only where it was compares.
+    auto* ours = qobject_cast<TextBox*>(event->object());
+    const bool multiLine = qobject_cast<QPlainTextEdit*>(event->object()) || (ours && ours->isMultiLine());
+    const auto caret = [](auto* e) { return QString(" caret %1").arg(e->cursorPosition()); };
+    if (auto* e = dynamic_cast<QAccessibleTextSelectionEvent*>(event))
+        heard() << QString("selection %1..%2").arg(e->selectionStart()).arg(e->selectionEnd()) + caret(e);
+    else if (auto* e = dynamic_cast<QAccessibleTextInsertEvent*>(event))
+        heard() << QString("insert \"%1\" at %2").arg(e->textInserted()).arg(e->changePosition()) + caret(e);
+    else if (auto* e = dynamic_cast<QAccessibleTextRemoveEvent*>(event))
+        heard() << QString("remove \"%1\" at %2").arg(multiLine ? "" : e->textRemoved()).arg(e->changePosition())
+                + caret(e);
+    else if (auto* e = dynamic_cast<QAccessibleTextUpdateEvent*>(event))
+        heard() << QString("update \"%1\" to \"%2\"").arg(e->textRemoved(), e->textInserted()) + caret(e);
+    else if (auto* e = dynamic_cast<QAccessibleTextCursorEvent*>(event))
+        heard() << caret(e).trimmed();
+}
+
+} // namespace
+
+// The events that tell a screen reader what changed, for the same steps on ours and on Qt's box.
+TEST(TextBoxAccessibility, TellsOfChangesAsQtsBoxes)
+{
+    turnAccessibilityOn();
+    QAccessible::installUpdateHandler(&listen);
+    struct Row
+    {
+        const char* name;
+        std::function<void(QWidget* box, QAccessibleTextInterface* text)> step;
+    } const rows[] = {
+        {"text set over text",
+            [](QWidget* box, QAccessibleTextInterface*) {
+                box->setProperty(box->inherits("QPlainTextEdit") ? "plainText" : "text", "bar");
+            }},
+        {"a selection", [](QWidget*, QAccessibleTextInterface* text) { text->setSelection(0, 1, 3); }},
+        {"a selection that moves the caret",
+            [](QWidget*, QAccessibleTextInterface* text) { text->setSelection(0, 3, 1); }},
+        {"a selection removed",
+            [](QWidget* box, QAccessibleTextInterface* text) {
+                text->setSelection(0, 1, 3);
+                QTest::keyClick(box, Qt::Key_Delete);
+            }},
+        {"typing", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClicks(box, "xy"); }},
+        {"Backspace", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClick(box, Qt::Key_Backspace); }},
+        {"caret moved", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClick(box, Qt::Key_Left); }},
+        {"cleared", [](QWidget* box, QAccessibleTextInterface*) { QMetaObject::invokeMethod(box, "clear"); }},
+        {"select all", [](QWidget* box, QAccessibleTextInterface*) { QMetaObject::invokeMethod(box, "selectAll"); }},
+    };
+    for (const bool multiLine : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (multiLine ? ", multi-line" : ", one line"));
+            // QPlainTextEdit::clear() tells of an empty insertion first, which says nothing.
+            if (multiLine && row.name == std::string("cleared"))
+                continue;
+            BothBoxes both(multiLine);
+            both.setText("foo");
+            both.text(&both.ours)->setCursorPosition(3);
+            both.text(both.qt)->setCursorPosition(3);
+            QStringList told[2];
+            int i = 0;
+            for (QWidget* box : {static_cast<QWidget*>(&both.ours), both.qt}) {
+                heard().clear();
+                row.step(box, both.text(box));
+                told[i++] = heard();
+            }
+            EXPECT_EQ(told[0].join(" | ").toStdString(), told[1].join(" | ").toStdString());
+        }
+    }
+    QAccessible::installUpdateHandler(nullptr);
 }

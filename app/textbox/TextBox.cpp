@@ -66,7 +66,9 @@ void TextBox::setText(const QString& text)
 
 void TextBox::setUtf8(std::string text)
 {
+    m_settingText = true;
     m_model.setText(std::move(text));
+    m_settingText = false;
     m_view.restart();
     m_view.ensureCaretVisible();
     update();
@@ -127,7 +129,7 @@ std::size_t TextBox::previousCursorPosition(std::size_t pos, bool words)
 void TextBox::textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
 {
     m_view.edited(pos);
-    announceReplacement(*this, pos, removed, insertedLength);
+    announceReplacement(*this, pos, removed, insertedLength, m_settingText);
     update();
 }
 
@@ -141,7 +143,7 @@ void TextBox::selectionMoved(Selection before)
     if (hadSelection || hasSelectedText()) {
         emit selectionChanged();
     }
-    announceSelection(*this, hadSelection);
+    announceSelection(*this, before.caret, hadSelection || m_clearing);
 }
 
 // After an edit: the caret in view and shown.
@@ -239,10 +241,14 @@ void TextBox::del()
     edited();
 }
 
+// As QLineEdit: the whole text goes without being selected first, and the selection it leaves
+// is told as gone.
 void TextBox::clear()
 {
-    selectAll();
-    del();
+    m_clearing = true;
+    m_model.replace(0, buffer().size(), {}, EditKind::Other);
+    m_clearing = false;
+    edited();
 }
 
 void TextBox::undo()

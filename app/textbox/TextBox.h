@@ -144,6 +144,8 @@ private:
     EditModel m_model;
     TextView m_view;
     bool m_secret = false;
+    bool m_settingText = false; // the model's report comes from setUtf8
+    bool m_clearing = false;
     bool m_caretShown = true;
     QBasicTimer m_blink;
     QBasicTimer m_autoScroll;
