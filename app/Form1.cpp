@@ -55,6 +55,7 @@ QIcon windowPicture(const QScreen* screen)
 
 } // namespace
 
+using morvalen::textbox::BusyCursor;
 using morvalen::textbox::TextBox;
 
 // An error ends the command at its step: boxes written before it keep their new text, and the
@@ -68,6 +69,7 @@ void Form1::runReportingErrors(Steps&& steps)
     std::size_t offset = morvalen::Error::kNoPlace;
     std::size_t length = 0;
     try {
+        const BusyCursor busy;
         steps();
         return;
     } catch (const std::bad_alloc&) {

@@ -43,6 +43,7 @@ struct Window
         poll.callOnTimeout([this] {
             if (auto* msg = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 EXPECT_TRUE(msg->windowTitle() == "Morvalen - Admin" && msg->icon() == QMessageBox::Critical);
+                EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // no wait cursor over a message
                 shown += msg->text();
                 msg->accept();
             }
@@ -314,6 +315,10 @@ TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
     // is queued behind the first, so it runs at the first's yield.
     QTimer::singleShot(0, &w.form, [&] { w.click("Command10"); });
     QTimer::singleShot(0, &w.form, [&] {
+        // The interrupted command shows the wait cursor, and leaves the buttons enabled.
+        const QCursor* busy = QGuiApplication::overrideCursor();
+        EXPECT_TRUE(busy != nullptr && busy->shape() == Qt::WaitCursor);
+        EXPECT_TRUE(w.form.findChild<QPushButton*>("Command10")->isEnabled());
         w.box(0)->setText("bb"); // does not change the suspended encryption
         w.click("Command10");
         w.box(3)->clear(); // so that only dekrypter can write it back
@@ -326,6 +331,7 @@ TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
     // Only now does the interrupted command write, over what the nested ones wrote.
     const QString key = QString(",0000").repeated(12) + ",1010,0101|" + kFiller.repeated(3);
     EXPECT_EQ(w.boxes(), (QStringList {"bb", "5FFF", key, "AAAA"}));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // every command put its cursor back
 }
 
 int main(int argc, char** argv)

@@ -25,6 +25,16 @@ constexpr std::size_t kNeighbourhood = 256;
 
 } // namespace
 
+BusyCursor::BusyCursor()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
+}
+
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
     , m_model(m_boundaries, this)
@@ -324,6 +334,7 @@ void TextBox::cut()
 
 void TextBox::paste()
 {
+    const BusyCursor busy;
     const QString text = QGuiApplication::clipboard()->text();
     const QByteArray bytes = text.toUtf8();
     m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);

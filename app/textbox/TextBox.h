@@ -29,6 +29,18 @@ namespace morvalen::textbox {
 
 struct KeyAction;
 
+// The platform's wait cursor over the whole application while it lives: a command or a paste of
+// a long text keeps the event loop from the pointer for a while. Nested ones stack; the buttons
+// stay enabled.
+class BusyCursor
+{
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 class TextBox : public QWidget, private EditObserver
 {
     Q_OBJECT
