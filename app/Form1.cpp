@@ -17,6 +17,8 @@
 namespace {
 
 constexpr std::chrono::milliseconds kYieldInterval {5};
+// The core writes hex digits and keys of "0", "1", "," and "|" only.
+constexpr bool kAscii = true;
 
 // Scales both edges, so boxes that share an edge in twips still share it in pixels.
 QRect scaled(const QRect& designed, double factor)
@@ -168,9 +170,10 @@ void Form1::Command10_Click()
                 lastPass = std::chrono::steady_clock::now();
             }
         });
-        // The key moves into its box; a 70 MB key is not copied.
-        m_ui->Text2->setUtf8(std::move(result.encryptedHex));
-        m_ui->Text3->setUtf8(std::move(result.encryptingBits));
+        // The key moves into its box; a 70 MB key is not copied, nor read again for bytes beyond
+        // ASCII, which the core never writes.
+        m_ui->Text2->setUtf8(std::move(result.encryptedHex), kAscii);
+        m_ui->Text3->setUtf8(std::move(result.encryptingBits), kAscii);
         decryptIntoText4();
     });
 }
@@ -187,7 +190,7 @@ void Form1::decryptIntoText4()
     // The key is read where it stands in its box; only the short hex is copied, since the core
     // consumes it.
     std::string encrypted(m_ui->Text2->utf8());
-    m_ui->Text4->setUtf8(morvalen::decrypthexbytes(encrypted, m_ui->Text3->utf8()));
+    m_ui->Text4->setUtf8(morvalen::decrypthexbytes(encrypted, m_ui->Text3->utf8()), kAscii);
 }
 
 // Form1.ui is drawn at 15 twips per pixel, the classic mapping at 96 dpi: each geometry in it is

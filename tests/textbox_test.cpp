@@ -527,7 +527,7 @@ TEST(TextBoxAccessibility, AnswersAsQtsBoxes)
         BothBoxes both(multiLine);
         for (const QString& text : texts) {
             both.setText(text);
-            const int caret = std::min<int>(3, text.size());
+            const int caret = std::min(3, static_cast<int>(text.size()));
             both.text(&both.ours)->setCursorPosition(caret);
             both.text(both.qt)->setCursorPosition(caret);
             QAccessibleTextInterface* ours = both.text(&both.ours);
@@ -579,17 +579,21 @@ void listen(QAccessibleEvent* event)
     auto* ours = qobject_cast<TextBox*>(event->object());
     const bool multiLine = qobject_cast<QPlainTextEdit*>(event->object()) || (ours && ours->isMultiLine());
     const auto caret = [](auto* e) { return QString(" caret %1").arg(e->cursorPosition()); };
-    if (auto* e = dynamic_cast<QAccessibleTextSelectionEvent*>(event))
-        heard() << QString("selection %1..%2").arg(e->selectionStart()).arg(e->selectionEnd()) + caret(e);
-    else if (auto* e = dynamic_cast<QAccessibleTextInsertEvent*>(event))
-        heard() << QString("insert \"%1\" at %2").arg(e->textInserted()).arg(e->changePosition()) + caret(e);
-    else if (auto* e = dynamic_cast<QAccessibleTextRemoveEvent*>(event))
-        heard() << QString("remove \"%1\" at %2").arg(multiLine ? "" : e->textRemoved()).arg(e->changePosition())
-                + caret(e);
-    else if (auto* e = dynamic_cast<QAccessibleTextUpdateEvent*>(event))
-        heard() << QString("update \"%1\" to \"%2\"").arg(e->textRemoved(), e->textInserted()) + caret(e);
-    else if (auto* e = dynamic_cast<QAccessibleTextCursorEvent*>(event))
-        heard() << caret(e).trimmed();
+    if (auto* selection = dynamic_cast<QAccessibleTextSelectionEvent*>(event))
+        heard() << QString("selection %1..%2").arg(selection->selectionStart()).arg(selection->selectionEnd())
+                + caret(selection);
+    else if (auto* insert = dynamic_cast<QAccessibleTextInsertEvent*>(event))
+        heard() << QString("insert \"%1\" at %2").arg(insert->textInserted()).arg(insert->changePosition())
+                + caret(insert);
+    else if (auto* remove = dynamic_cast<QAccessibleTextRemoveEvent*>(event))
+        heard()
+            << QString("remove \"%1\" at %2").arg(multiLine ? "" : remove->textRemoved()).arg(remove->changePosition())
+                + caret(remove);
+    else if (auto* update = dynamic_cast<QAccessibleTextUpdateEvent*>(event))
+        heard() << QString("update \"%1\" to \"%2\"").arg(update->textRemoved(), update->textInserted())
+                + caret(update);
+    else if (auto* moved = dynamic_cast<QAccessibleTextCursorEvent*>(event))
+        heard() << caret(moved).trimmed();
 }
 
 } // namespace

@@ -40,13 +40,13 @@ EditModel::EditModel(Boundaries& boundaries, EditObserver* observer)
 {
 }
 
-void EditModel::setText(std::string text)
+void EditModel::setText(std::string text, bool knownAscii)
 {
     Change change(*this);
     const TextSnapshot removed = m_text.snapshot(0, m_text.size());
     m_history.clear();
     m_goalColumn.reset();
-    m_text.assign(std::move(text));
+    m_text.assign(std::move(text), knownAscii);
     m_units.reset();
     m_caret = m_anchor = m_multiLine ? 0 : m_text.size();
     if (m_observer != nullptr) {

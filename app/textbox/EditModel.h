@@ -76,7 +76,7 @@ public:
 
     // Setting the text from code puts the caret at the start of a multi-line box and at the end of
     // a one-line box and clears the undo history, as Qt's boxes do.
-    void setText(std::string text);
+    void setText(std::string text, bool knownAscii = false);
     // Each position moves to the start of its character.
     void select(std::size_t anchor, std::size_t caret);
     void moveTo(std::size_t pos, bool keepAnchor);

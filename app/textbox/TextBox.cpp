@@ -74,10 +74,10 @@ void TextBox::setText(const QString& text)
     setUtf8(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-void TextBox::setUtf8(std::string text)
+void TextBox::setUtf8(std::string text, bool knownAscii)
 {
     m_settingText = true;
-    m_model.setText(std::move(text));
+    m_model.setText(std::move(text), knownAscii);
     m_settingText = false;
     m_view.restart();
     m_view.ensureCaretVisible();

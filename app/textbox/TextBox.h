@@ -63,8 +63,9 @@ public:
     // of a one-line box and clears the undo history, as Qt's boxes do.
     QString text() const;
     void setText(const QString& text);
-    // Takes the string over without copying it.
-    void setUtf8(std::string text);
+    // Takes the string over without copying it; knownAscii saves a pass over a long text that
+    // is ASCII by construction.
+    void setUtf8(std::string text, bool knownAscii = false);
     // The whole text in one piece, valid until the next change.
     std::string_view utf8();
     const TextBuffer& buffer() const noexcept { return m_model.text(); }

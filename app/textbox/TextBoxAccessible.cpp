@@ -292,11 +292,11 @@ private:
                 }
             } while (finder.toPreviousBoundary() > 0);
             if (which < 0) {
-                range.end = finder.position();
+                range.end = static_cast<int>(finder.position());
                 while (finder.toPreviousBoundary() > 0 && !item()) { }
-                range.start = finder.position();
+                range.start = static_cast<int>(finder.position());
             } else {
-                range.start = finder.position();
+                range.start = static_cast<int>(finder.position());
                 // At the very end there is no next boundary (Qt's own loop would not stop there).
                 for (int to = 0; to >= 0 && to < around.text.size();) {
                     to = static_cast<int>(finder.toNextBoundary());
@@ -309,9 +309,9 @@ private:
         } else {
             const auto next = [&] {
                 for (;;) {
-                    const int to = finder.toNextBoundary();
+                    const auto to = finder.toNextBoundary();
                     if (item() || to < 0 || to >= around.text.size()) {
-                        return finder.position();
+                        return static_cast<int>(finder.position());
                     }
                 }
             };
@@ -442,9 +442,9 @@ private:
         finder.setPosition(at);
         int previous = at;
         if ((finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem) == 0) {
-            previous = finder.toPreviousBoundary();
+            previous = static_cast<int>(finder.toPreviousBoundary());
         }
-        const int next = finder.toNextBoundary();
+        const auto next = static_cast<int>(finder.toNextBoundary());
         Range range {paragraph.start, paragraph.start + static_cast<int>(paragraph.text.size())};
         if (next != -1) {
             range.end = paragraph.start + next;
