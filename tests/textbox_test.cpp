@@ -464,6 +464,9 @@ TEST(TextBoxClipboard, ServesUtf8AsItIs)
         EXPECT_EQ(data->data(format), QByteArray("k\xC3\xA9y\xEF\xBF\xBD"));
     }
     EXPECT_EQ(data->text(), QString::fromUtf8("k\xC3\xA9y\xEF\xBF\xBD"));
+    TextBox other; // and pasting takes those bytes
+    other.paste();
+    EXPECT_EQ(other.utf8(), "k\xC3\xA9y\xEF\xBF\xBD");
 }
 
 // ---- What screen readers get, asked of ours and of Qt's box of the same kind

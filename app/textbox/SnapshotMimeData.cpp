@@ -50,6 +50,19 @@ QVariant SnapshotMimeData::retrieveData(const QString& mimeType, QMetaType type)
 // The text as valid UTF-8: a byte that starts no sequence becomes U+FFFD, as pasting shows it.
 QByteArray SnapshotMimeData::utf8() const
 {
+    // ASCII, as keys are, goes over part by part: no second copy of a long key while it is served.
+    bool ascii = true;
+    for (std::size_t i = 0; i < m_text.partCount() && ascii; ++i) {
+        ascii = isAsciiText(m_text.part(i));
+    }
+    if (ascii) {
+        QByteArray bytes;
+        bytes.reserve(static_cast<qsizetype>(m_text.size()));
+        for (std::size_t i = 0; i < m_text.partCount(); ++i) {
+            bytes.append(m_text.part(i).data(), static_cast<qsizetype>(m_text.part(i).size()));
+        }
+        return bytes;
+    }
     std::string text = m_text.toString();
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(text.size()));

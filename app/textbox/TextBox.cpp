@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleHints>
@@ -335,8 +336,14 @@ void TextBox::cut()
 void TextBox::paste()
 {
     const BusyCursor busy;
-    const QString text = QGuiApplication::clipboard()->text();
-    const QByteArray bytes = text.toUtf8();
+    const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+    if (offered == nullptr) {
+        return;
+    }
+    // The clipboard's UTF-8 bytes where it offers them, as this box's own copies do: a long key is
+    // then never held as UTF-16 as well.
+    const QString utf8 = QStringLiteral("text/plain;charset=utf-8");
+    const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
     m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
     edited();
 }
