@@ -222,4 +222,14 @@ TEST(EditModel, EachChangeIsReportedOnceAndTheUpDownColumnIsForgottenOnAnyMove)
     model.setGoalColumn(40.0);
     model.insert("x", EditKind::Typing);
     EXPECT_FALSE(model.goalColumn());
+
+    // A long paste goes into the buffer whole, and undo and redo take it out and back.
+    const std::string before = model.text().copy(0, model.text().size());
+    const std::size_t at = model.caret();
+    const std::string pasted(TextBuffer::kShareAbove * 3, 'k');
+    model.insert(pasted, EditKind::Other);
+    model.undo();
+    EXPECT_EQ(model.text().copy(0, model.text().size()), before);
+    model.redo();
+    EXPECT_EQ(model.text().copy(0, model.text().size()), before.substr(0, at) + pasted + before.substr(at));
 }

@@ -91,13 +91,22 @@ void EditModel::replace(std::size_t from, std::size_t to, std::string text, Edit
     const Selection before = selection();
     TextSnapshot removed = m_text.erase(from, to - from);
     const std::size_t length = text.size();
-    m_text.insert(from, std::string_view(text));
+    // A long text (a pasted key) becomes a block of the buffer, which the history then shares:
+    // it is not held twice.
+    EditText inserted;
+    if (length > TextBuffer::kShareAbove) {
+        m_text.insert(from, std::move(text));
+        inserted = m_text.snapshot(from, length);
+    } else {
+        m_text.insert(from, std::string_view(text));
+        inserted = std::move(text);
+    }
     m_units.edited(from, removed.size(), length);
     m_goalColumn.reset();
     if (m_observer != nullptr) {
         m_observer->textReplaced(from, removed, length);
     }
-    Edit edit {from, std::move(removed), std::move(text)};
+    Edit edit {from, std::move(removed), std::move(inserted)};
     m_caret = m_anchor = characterEnd(from + length);
     m_history.record(std::move(edit), kind, before);
 }
