@@ -342,9 +342,13 @@ void TextBox::paste()
     }
     // The clipboard's UTF-8 bytes where it offers them, as this box's own copies do: a long key is
     // then never held as UTF-16 as well.
-    const QString utf8 = QStringLiteral("text/plain;charset=utf-8");
-    const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
-    m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
+    if (const auto* ours = dynamic_cast<const SnapshotMimeData*>(offered)) {
+        m_model.insert(ours->utf8Text(), EditKind::Other);
+    } else {
+        const QString utf8 = QStringLiteral("text/plain;charset=utf-8");
+        const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
+        m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
+    }
     edited();
 }
 
