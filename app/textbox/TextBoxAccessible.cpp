@@ -378,8 +378,9 @@ private:
             // before its line break.
             const auto [start, end] = box()->rowAround(pos);
             const bool wrapped = end < buffer().size() && buffer().at(end) != '\n' && end > start;
-            return {units(start),
-                units(wrapped && QChar::isSpace(static_cast<unsigned char>(buffer().at(end - 1))) ? end - 1 : end)};
+            const std::size_t last = wrapped ? buffer().previousCharacter(end) : end;
+            const bool blank = wrapped && box()->textRange(last, end).front().isSpace();
+            return {units(start), units(blank ? last : end)};
         }
         case QAccessible::ParagraphBoundary: {
             const auto [start, end] = paragraphAround(pos);
