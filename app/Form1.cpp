@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <algorithm>
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr std::chrono::milliseconds kYieldInterval {5};
+// The core writes hex digits and keys of "0", "1", "," and "|" only.
+constexpr bool kAscii = true;
 
 // Scales both edges, so boxes that share an edge in twips still share it in pixels.
 QRect scaled(const QRect& designed, double factor)
@@ -54,6 +57,7 @@ QIcon windowPicture(const QScreen* screen)
 
 } // namespace
 
+using morvalen::textbox::BusyCursor;
 using morvalen::textbox::TextBox;
 
 // An error ends the command at its step: boxes written before it keep their new text, and the
@@ -67,6 +71,7 @@ void Form1::runReportingErrors(Steps&& steps)
     std::size_t offset = morvalen::Error::kNoPlace;
     std::size_t length = 0;
     try {
+        const BusyCursor busy;
         steps();
         return;
     } catch (const std::bad_alloc&) {
@@ -118,12 +123,36 @@ Form1::Form1(morvalen::RandomSource* random, QWidget* parent)
     m_ui->Text1->setSecret(true);
     m_ui->Text3->setSecret(true);
     m_ui->Text4->setSecret(true);
+    // The sample is selected, so that what the user types or pastes first replaces it.
+    m_ui->Text1->selectAll();
     m_ui->Text1->setFocus();
+    // Enter and Return press a focused button as Space does; neither button becomes the window's
+    // default, which would take Enter from the boxes.
+    m_ui->Command10->installEventFilter(this);
+    m_ui->Command1->installEventFilter(this);
     connect(m_ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
 }
 
 Form1::~Form1() = default;
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button == nullptr || event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return false;
+    }
+    // A held key presses once, as Space does.
+    if (!key->isAutoRepeat()) {
+        button->click();
+    }
+    return true;
+}
 
 void Form1::Command10_Click()
 {
@@ -141,9 +170,10 @@ void Form1::Command10_Click()
                 lastPass = std::chrono::steady_clock::now();
             }
         });
-        // The key moves into its box; a 70 MB key is not copied.
-        m_ui->Text2->setUtf8(std::move(result.encryptedHex));
-        m_ui->Text3->setUtf8(std::move(result.encryptingBits));
+        // The key moves into its box; a 70 MB key is not copied, nor read again for bytes beyond
+        // ASCII, which the core never writes.
+        m_ui->Text2->setUtf8(std::move(result.encryptedHex), kAscii);
+        m_ui->Text3->setUtf8(std::move(result.encryptingBits), kAscii);
         decryptIntoText4();
     });
 }
@@ -160,7 +190,7 @@ void Form1::decryptIntoText4()
     // The key is read where it stands in its box; only the short hex is copied, since the core
     // consumes it.
     std::string encrypted(m_ui->Text2->utf8());
-    m_ui->Text4->setUtf8(morvalen::decrypthexbytes(encrypted, m_ui->Text3->utf8()));
+    m_ui->Text4->setUtf8(morvalen::decrypthexbytes(encrypted, m_ui->Text3->utf8()), kAscii);
 }
 
 // Form1.ui is drawn at 15 twips per pixel, the classic mapping at 96 dpi: each geometry in it is

@@ -26,6 +26,9 @@ public:
     explicit Form1(morvalen::RandomSource* random = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Command10_Click();
     void Command1_Click();

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sys/resource.h>
@@ -468,6 +469,37 @@ void BM_PasteClusterOfMarks(benchmark::State& state)
     });
 }
 
+// The process's resident size and its peak since the last reset, in megabytes (Linux).
+std::pair<double, double> residentMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    double resident = 0;
+    double peak = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            resident = std::stod(line.substr(6)) * 1024 / 1e6;
+        } else if (line.rfind("VmHWM:", 0) == 0) {
+            peak = std::stod(line.substr(6)) * 1024 / 1e6;
+        }
+    }
+    return {resident, peak};
+}
+
+// Starts the peak over at the resident size, so that what follows is measured on its own.
+double restartPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return residentMegabytes().first;
+}
+
+// The peak of what ran since restartPeak, above the resident size then, as counters.
+void reportPeak(benchmark::State& state, double resting, double keyBytes)
+{
+    state.counters["resting_MB"] = resting;
+    state.counters["above_resting_MB"] = residentMegabytes().second - resting;
+    state.counters["key_MB"] = keyBytes / 1e6;
+}
+
 // The 1 MiB round trip, then the key copied out and read by another program (xclip, as
 // UTF8_STRING, the target text editors ask for). Needs an X display: run under xvfb-run with
 // QT_QPA_PLATFORM=xcb, inside /usr/bin/time for the peak (bench/window-memory does).
@@ -477,8 +509,9 @@ void BM_CopyKeyOut(benchmark::State& state)
         state.SkipWithError("needs an X display (QT_QPA_PLATFORM=xcb)");
         return;
     }
+    const std::size_t digits = size(state.range(0));
     Window window;
-    setText(window.box("Text1"), plainText(kMebibyte));
+    setText(window.box("Text1"), plainText(digits));
     window.form.findChild<QPushButton*>(QStringLiteral("Command10"))->click();
     QWidget* key = window.box("Text3");
     if (!window.clickIntoMiddle(key)) {
@@ -488,6 +521,7 @@ void BM_CopyKeyOut(benchmark::State& state)
     // The reader writes to a file, not to this process: only the window's own memory counts.
     QTemporaryFile out;
     out.open();
+    const double resting = restartPeak();
     for (auto _ : state) {
         press(key, QKeySequence::SelectAll);
         press(key, QKeySequence::Copy);
@@ -500,10 +534,43 @@ void BM_CopyKeyOut(benchmark::State& state)
         }
     }
     // Every nibble's mask group is at least 13 masks of five characters and a bar.
+    reportPeak(state, resting, static_cast<double>(out.size()));
     out.seek(out.size() - 1);
-    if (out.size() < 66 * kMebibyte || out.read(1) != "|") {
+    if (out.size() < 66 * static_cast<qint64>(digits) || out.read(1) != "|") {
         state.SkipWithError("the reader did not get the whole key");
     }
+}
+
+// The round trip, the key copied, the key box emptied from code (as a restart would leave it)
+// and the key pasted back with Ctrl+V: a user putting back a key kept on the clipboard.
+void BM_PasteKeyBack(benchmark::State& state)
+{
+    const std::size_t digits = size(state.range(0));
+    Window window;
+    setText(window.box("Text1"), plainText(digits));
+    window.form.findChild<QPushButton*>(QStringLiteral("Command10"))->click();
+    QWidget* key = window.box("Text3");
+    const qsizetype length = text(key).size();
+    if (!window.clickIntoMiddle(key)) {
+        state.SkipWithError("the key box did not get the focus");
+        return;
+    }
+    double resting = 0;
+    for (auto _ : state) {
+        press(key, QKeySequence::SelectAll);
+        press(key, QKeySequence::Copy);
+        setText(key, QString());
+        state.PauseTiming();
+        resting = restartPeak();
+        state.ResumeTiming();
+        press(key, QKeySequence::Paste);
+        key->repaint();
+    }
+    reportPeak(state, resting, static_cast<double>(length));
+    if (text(key).size() != length) {
+        state.SkipWithError("the key did not come back whole");
+    }
+    QGuiApplication::clipboard()->clear();
 }
 
 // Whether the window has our boxes: the old one has a QPlainTextEdit for the key.
@@ -559,7 +626,18 @@ void registerWindowBenchmarks()
         ->Arg(kMebibyte)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_CopyKeyOut", BM_CopyKeyOut)->Iterations(1)->Unit(benchmark::kMillisecond);
+    // 16 MiB of hex makes a key of 1.1 GB: bench/window-memory runs these one at a time.
+    using Function = void (*)(benchmark::State&);
+    const std::pair<const char*, Function> clipboardTrips[]
+        = {{"BM_CopyKeyOut", BM_CopyKeyOut}, {"BM_PasteKeyBack", BM_PasteKeyBack}};
+    for (const auto& [name, function] : clipboardTrips) {
+        benchmark::RegisterBenchmark(name, function)
+            ->ArgName("digits")
+            ->Arg(kMebibyte)
+            ->Arg(16 * kMebibyte)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RegisterBenchmark("BM_SelectAllCopyKey", BM_SelectAllCopyKey)
         ->ArgName("key_digits")
         ->Arg(kMebibyte)

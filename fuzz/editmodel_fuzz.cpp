@@ -2,7 +2,8 @@
 // every edit; after each step the model's text must equal it, the history must count the steps
 // the replay counted, undo must bring back the text and selection from before its step, and the
 // caret and anchor must stand at character starts. At the end, undoing everything must give the
-// text last set from code and redoing everything the latest text.
+// text last set from code and redoing everything the latest text. A UTF-16 index with short
+// strides, kept up by the model's reports, must count units as a plain count of the text does.
 //
 // Input: operations, each an opcode byte and its arguments (see Session::step). Inserted text is
 // one of kTokens, so that clusters, line breaks and malformed bytes turn up often.
@@ -61,13 +62,25 @@ public:
     }
 };
 
-class Session
+// UTF-16 units of bytes as Qt counts them, each character walked from the start.
+std::size_t plainUnits(std::string_view bytes)
+{
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = utf8Length(bytes.substr(i));
+        units += length == 4 ? 2 : 1;
+        i += length;
+    }
+    return units;
+}
+
+class Session : private EditObserver
 {
 public:
     Session(const std::uint8_t* data, std::size_t size)
         : m_data(data)
         , m_size(size)
-        , m_model(m_boundaries)
+        , m_model(m_boundaries, this)
     {
         m_model.setMultiLine(byte() & 1);
         m_states.push_back({});
@@ -95,6 +108,12 @@ private:
         std::string text;
         Selection before; // the selection before the step that led here
     };
+
+    void textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t inserted) override
+    {
+        m_units.edited(pos, removed.size(), inserted);
+    }
+    void selectionMoved(Selection) override { }
 
     std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
     std::size_t position()
@@ -220,6 +239,11 @@ private:
         for (const std::size_t pos : {m_model.caret(), m_model.anchor()}) {
             check(pos <= buffer.size() && buffer.characterStart(pos) == pos, "caret and anchor at character starts");
         }
+        const std::string whole = text();
+        const std::size_t caretUnits = plainUnits(std::string_view(whole).substr(0, m_model.caret()));
+        check(m_units.unitsAt(m_model.caret()) == caretUnits, "UTF-16 units before the caret", whole);
+        check(m_units.positionOf(caretUnits) == m_model.caret(), "the caret found by its UTF-16 units", whole);
+        check(m_units.size() == plainUnits(whole), "UTF-16 units of the whole text", whole);
     }
 
     const std::uint8_t* m_data;
@@ -227,6 +251,7 @@ private:
     std::size_t m_at = 0;
     PlainBoundaries m_boundaries;
     EditModel m_model;
+    Utf16Index m_units {m_model.text(), 8};
     std::string m_plain;
     std::vector<State> m_states; // the text after each step, the first set from code
     std::size_t m_done = 0;

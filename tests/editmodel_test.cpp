@@ -154,7 +154,13 @@ TEST(UndoRule, QLineEditsOwnCasesAndOursHoldInBothModes)
         {"Delete after Backspace is a new step", "t:abc|m:1|b|d", {{"bc", 0, 0}, {"abc", 1, 1}, {"", 0, 0}}},
         {"a paste is a step of its own", "t:ab|p:XY|t:cd", {{"abXY", 4, 4}, {"ab", 2, 2}, {"", 0, 0}}},
         {"a line break ends typing", "t:ab|n|t:cd", {{"ab\n", 3, 3}, {"ab", 2, 2}, {"", 0, 0}}},
-        {"a cut is a step of its own", "t:abcd|s:1,3|x|t:e", {{"ad", 1, 1}, {"abcd", 3, 1}, {"", 0, 0}}},
+        {"a cut and the typing after it are one step", "t:abcd|s:1,3|x|t:e", {{"abcd", 3, 1}, {"", 0, 0}}},
+        {"Backspace over a selection and the typing after it are one step", "t:aaa|a|b|i:bbb",
+            {{"aaa", 3, 0}, {"", 0, 0}}},
+        {"Delete over a selection and the Deletes after it are one step", "t:abcd|s:1,3|d|d",
+            {{"abcd", 3, 1}, {"", 0, 0}}},
+        {"Backspace after Backspace over a selection joins it", "t:abcd|s:2,3|b|b|t:x",
+            {{"ad", 1, 1}, {"abcd", 3, 2}, {"", 0, 0}}},
         {"typing after an undo goes on with the step before", "t:ab|b|u|t:c", {{"", 0, 0}}},
         {"select all and type", "t:abc|a|t:xy", {{"abc", 3, 0}, {"", 0, 0}}},
     };
@@ -216,4 +222,14 @@ TEST(EditModel, EachChangeIsReportedOnceAndTheUpDownColumnIsForgottenOnAnyMove)
     model.setGoalColumn(40.0);
     model.insert("x", EditKind::Typing);
     EXPECT_FALSE(model.goalColumn());
+
+    // A long paste goes into the buffer whole, and undo and redo take it out and back.
+    const std::string before = model.text().copy(0, model.text().size());
+    const std::size_t at = model.caret();
+    const std::string pasted(TextBuffer::kShareAbove * 3, 'k');
+    model.insert(pasted, EditKind::Other);
+    model.undo();
+    EXPECT_EQ(model.text().copy(0, model.text().size()), before);
+    model.redo();
+    EXPECT_EQ(model.text().copy(0, model.text().size()), before.substr(0, at) + pasted + before.substr(at));
 }

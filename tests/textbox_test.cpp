@@ -1,5 +1,6 @@
 // Our text box against the Qt boxes it replaces: the same seeded keys and clicks, sent as real
 // events to both, must leave the same text, caret, selection and clipboard after every step.
+#include "support/accessibility_on.h"
 #include "support/test_application.h"
 #include "textbox/TextBox.h"
 
@@ -21,28 +22,35 @@ struct State
     qsizetype caret = 0;
     qsizetype anchor = 0;
     QString clipboard;
+    int absolute = 0; // the caret as input methods ask for it
     bool operator==(const State&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const State& s)
 {
     return out << '"' << s.text.toStdString() << "\" caret " << s.caret << " anchor " << s.anchor << " clipboard \""
-               << s.clipboard.toStdString() << '"';
+               << s.clipboard.toStdString() << "\" absolute " << s.absolute;
 }
 
 State stateOf(QWidget* box)
 {
     const QString clipboard = QGuiApplication::clipboard()->text();
+    const int absolute = box->inputMethodQuery(Qt::ImAbsolutePosition).toInt();
     if (auto* ours = qobject_cast<TextBox*>(box)) {
-        return {ours->text(), ours->toUtf16(ours->cursorPosition()), ours->toUtf16(ours->anchorPosition()), clipboard};
+        return {ours->text(), ours->toUtf16(ours->cursorPosition()), ours->toUtf16(ours->anchorPosition()), clipboard,
+            absolute};
     }
     if (auto* line = qobject_cast<QLineEdit*>(box)) {
         const qsizetype start = line->selectionStart();
         const qsizetype caret = line->cursorPosition();
-        return {line->text(), caret, start < 0 ? caret : start == caret ? line->selectionEnd() : start, clipboard};
+        return {line->text(), caret,
+            start < 0            ? caret
+                : start == caret ? line->selectionEnd()
+                                 : start,
+            clipboard, absolute};
     }
     const QTextCursor cursor = static_cast<QPlainTextEdit*>(box)->textCursor();
-    return {static_cast<QPlainTextEdit*>(box)->toPlainText(), cursor.position(), cursor.anchor(), clipboard};
+    return {static_cast<QPlainTextEdit*>(box)->toPlainText(), cursor.position(), cursor.anchor(), clipboard, absolute};
 }
 
 struct Step
@@ -156,15 +164,14 @@ void compare(bool multiLine, int runs, int length)
             doubleClicked = doubleClicked || name == "double-click";
             if (multiLine && doubleClicked && name == "shift-click")
                 continue;
-            // Undo and redo are compared where the two rules agree. Ours is QLineEdit's as users
-            // know it; QLineEdit itself also joins a removed selection to the edits around it, and
-            // QPlainTextEdit groups edits by where its document stored them and undoes to a bare
-            // caret. Where they part, both boxes start over from the same text, which clears both
-            // histories; the model's own tests hold the rule.
+            // Undo and redo are compared where the two rules agree. Ours is QLineEdit's; QLineEdit
+            // also joins a paste or a word deleted to the edits around it, and QPlainTextEdit
+            // groups edits by where its document stored them and undoes to a bare caret. Where
+            // they part, both boxes start over from the same text, which clears both histories;
+            // the model's own tests hold the rule.
             const bool history = name == "Undo" || name == "Redo";
-            const bool edit = typing || name == "Backspace" || name == "Delete" || name == "Return";
-            const bool joinsDiffer = name == "Paste" || name == "Cut" || name == "Return" || name == "DeleteStartOfWord"
-                || name == "DeleteEndOfWord" || (edit && ours.hasSelectedText());
+            const bool joinsDiffer
+                = name == "Paste" || name == "Return" || name == "DeleteStartOfWord" || name == "DeleteEndOfWord";
             undoComparable = undoComparable && !multiLine && !joinsDiffer;
             if (history && !undoComparable) {
                 const QString now = ours.text();
@@ -259,7 +266,8 @@ struct Shown
 
 } // namespace
 
-// Qt's rule, QInputControl::isAcceptableInput: what keyboards type goes in, control keys do not.
+// Qt's rule, QInputControl::isAcceptableInput: what keyboards type goes in, control keys do not, a
+// tab only into a multi-line box. Each row goes to ours and to Qt's box of the same kind.
 TEST(TextBoxTyping, AcceptsWhatQtsBoxesAccept)
 {
     struct Row
@@ -267,24 +275,33 @@ TEST(TextBoxTyping, AcceptsWhatQtsBoxesAccept)
         const char* name;
         QString text;
         Qt::KeyboardModifiers modifiers;
-        bool typed;
     } const rows[] = {
-        {"zero-width joiner", QString(QChar(0x200D)), Qt::NoModifier, true},
-        {"right-to-left mark typed with Ctrl+Shift", QString(QChar(0x200F)), Qt::ControlModifier | Qt::ShiftModifier,
-            true},
-        {"private use", QString(QChar(0xE000)), Qt::NoModifier, true},
-        {"astral private use", QString::fromUcs4(U"\U000F0000"), Qt::NoModifier, true},
-        {"AltGr reported as Ctrl+Alt", "@", Qt::ControlModifier | Qt::AltModifier, true},
-        {"a letter with Ctrl", "a", Qt::ControlModifier, false},
-        {"a lone surrogate", QString(QChar(0xD800)), Qt::NoModifier, false},
-        {"a control character", QString(QChar(0x07)), Qt::NoModifier, false},
+        {"zero-width joiner", QString(QChar(0x200D)), Qt::NoModifier},
+        {"right-to-left mark typed with Ctrl+Shift", QString(QChar(0x200F)), Qt::ControlModifier | Qt::ShiftModifier},
+        {"private use", QString(QChar(0xE000)), Qt::NoModifier},
+        {"astral private use", QString::fromUcs4(U"\U000F0000"), Qt::NoModifier},
+        {"AltGr reported as Ctrl+Alt", "@", Qt::ControlModifier | Qt::AltModifier},
+        {"a letter with Ctrl", "a", Qt::ControlModifier},
+        {"a lone surrogate", QString(QChar(0xD800)), Qt::NoModifier},
+        {"a control character", QString(QChar(0x07)), Qt::NoModifier},
+        {"a tab with no key", "\t", Qt::NoModifier},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        TextBox box;
-        QTest::sendKeyEvent(QTest::Click, &box, Qt::Key_unknown, row.text, row.modifiers);
-        EXPECT_EQ(box.text(), row.typed ? row.text : QString());
+    int typed = 0;
+    for (const bool multiLine : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (multiLine ? ", multi-line" : ", one line"));
+            TextBox box;
+            box.setMultiLine(multiLine);
+            QLineEdit line;
+            QPlainTextEdit plain;
+            QWidget* qt = multiLine ? static_cast<QWidget*>(&plain) : &line;
+            for (QWidget* receiver : {static_cast<QWidget*>(&box), qt})
+                QTest::sendKeyEvent(QTest::Click, receiver, Qt::Key_unknown, row.text, row.modifiers);
+            EXPECT_EQ(box.text(), multiLine ? plain.toPlainText() : line.text());
+            typed += box.text().isEmpty() ? 0 : 1;
+        }
     }
+    EXPECT_EQ(typed, 11); // the events did arrive
 }
 
 TEST(TextBoxFocus, TabKeepsASelectionAndAnUnfocusedBoxDropsItsOwnWhenTheWindowComesBack)
@@ -294,19 +311,19 @@ TEST(TextBoxFocus, TabKeepsASelectionAndAnUnfocusedBoxDropsItsOwnWhenTheWindowCo
     shown.box.setSelection(1, 3);
     shown.box.setFocus(Qt::TabFocusReason);
     EXPECT_EQ(shown.box.selectedText(), "el");
-    shown.other.setText("world");
-    shown.other.setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(shown.other.selectedText(), "world"); // nothing selected: all of it
 
-    // The first box lost the focus to the second: it deselected. Select in it from code, then
-    // let the window come back: the unfocused box drops it, the focused one keeps its own.
-    shown.box.setSelection(0, 2);
-    QEvent activation(QEvent::ActivationChange);
-    QCoreApplication::sendEvent(&shown.box, &activation);
-    QCoreApplication::sendEvent(&shown.other, &activation);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(shown.box.hasSelectedText());
-    EXPECT_EQ(shown.other.selectedText(), "world");
+    // As Qt's own test of QLineEdit (task 180999): select all in the focused box, hide the window,
+    // give the other box the focus, show the window again: the first box drops its selection.
+    shown.box.selectAll();
+    shown.window.hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.window.isActiveWindow(); }));
+    shown.other.setText("world");
+    shown.other.setFocus();
+    shown.window.show();
+    shown.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&shown.window));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.box.hasSelectedText(); }, 1000));
+    EXPECT_FALSE(shown.box.hasFocus());
 }
 
 TEST(TextBoxMouse, QuickSelectionAndWordsEndAtANoBreakSpace)
@@ -447,4 +464,190 @@ TEST(TextBoxClipboard, ServesUtf8AsItIs)
         EXPECT_EQ(data->data(format), QByteArray("k\xC3\xA9y\xEF\xBF\xBD"));
     }
     EXPECT_EQ(data->text(), QString::fromUtf8("k\xC3\xA9y\xEF\xBF\xBD"));
+    TextBox other; // and pasting takes those bytes
+    other.paste();
+    EXPECT_EQ(other.utf8(), "k\xC3\xA9y\xEF\xBF\xBD");
+}
+
+// ---- What screen readers get, asked of ours and of Qt's box of the same kind
+
+namespace {
+
+// Both boxes in one shown window, wide enough that no short text wraps.
+struct BothBoxes
+{
+    explicit BothBoxes(bool multiLine)
+        : qt(multiLine ? static_cast<QWidget*>(&plain) : &line)
+    {
+        ours.setMultiLine(multiLine);
+        line.setParent(multiLine ? nullptr : &window);
+        plain.setParent(multiLine ? &window : nullptr);
+        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        ours.setGeometry(0, 0, 700, multiLine ? 200 : 30);
+        qt->setGeometry(0, 210, 700, multiLine ? 200 : 30);
+        window.show();
+    }
+    void setText(const QString& text)
+    {
+        ours.setText(text);
+        multiLine() ? plain.setPlainText(text) : line.setText(text);
+    }
+    bool multiLine() const { return ours.isMultiLine(); }
+    QAccessibleTextInterface* text(QWidget* box) const
+    {
+        return QAccessible::queryAccessibleInterface(box)->textInterface();
+    }
+
+    QWidget window;
+    TextBox ours {&window};
+    QLineEdit line;
+    QPlainTextEdit plain;
+    QWidget* qt;
+};
+
+QString answer(const QString& text, int start, int end)
+{
+    return QString("\"%1\" %2..%3").arg(text).arg(start).arg(end);
+}
+
+} // namespace
+
+// Characters, words, sentences, lines and paragraphs at, before and after every offset, the
+// special ones (-2 the caret, -1 the end) and those out of range included; character rectangles
+// and text attributes. A failure names the box, the text, the question and the offset.
+TEST(TextBoxAccessibility, AnswersAsQtsBoxes)
+{
+    const QString texts[] = {"I always pass on good advice. It is the only thing to do with it.",
+        "Hello\nHow are you today?\n\n\n\nend  of it", "", "a\u00e9 \U0001F600b.  Two"};
+    const std::pair<QAccessible::TextBoundaryType, const char*> boundaries[]
+        = {{QAccessible::CharBoundary, "char"}, {QAccessible::WordBoundary, "word"},
+            {QAccessible::SentenceBoundary, "sentence"}, {QAccessible::LineBoundary, "line"},
+            {QAccessible::ParagraphBoundary, "paragraph"}, {QAccessible::NoBoundary, "all"}};
+    using Question = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int*, int*) const;
+    const std::pair<Question, const char*> questions[] = {{&QAccessibleTextInterface::textBeforeOffset, "before"},
+        {&QAccessibleTextInterface::textAtOffset, "at"}, {&QAccessibleTextInterface::textAfterOffset, "after"}};
+    for (const bool multiLine : {false, true}) {
+        BothBoxes both(multiLine);
+        for (const QString& text : texts) {
+            both.setText(text);
+            const int caret = std::min(3, static_cast<int>(text.size()));
+            both.text(&both.ours)->setCursorPosition(caret);
+            both.text(both.qt)->setCursorPosition(caret);
+            QAccessibleTextInterface* ours = both.text(&both.ours);
+            QAccessibleTextInterface* qt = both.text(both.qt);
+            const std::string where = (multiLine ? "multi-line, \"" : "one line, \"") + text.toStdString() + "\"";
+            ASSERT_EQ(ours->characterCount(), qt->characterCount()) << where;
+            ASSERT_EQ(ours->cursorPosition(), qt->cursorPosition()) << where;
+            for (int offset = -3; offset <= text.size() + 1; ++offset) {
+                for (const auto& [boundary, boundaryName] : boundaries) {
+                    for (const auto& [question, questionName] : questions) {
+                        // QLineEdit's own word or sentence at the end of its text can loop for
+                        // ever (its search for the next boundary does not stop there).
+                        const bool atEnd = offset == -1 || offset == text.size();
+                        if (!multiLine && atEnd && question == &QAccessibleTextInterface::textAtOffset
+                            && (boundary == QAccessible::WordBoundary || boundary == QAccessible::SentenceBoundary))
+                            continue;
+                        int s1 = 0, e1 = 0, s2 = 0, e2 = 0;
+                        const QString a1 = (ours->*question)(offset, boundary, &s1, &e1);
+                        const QString a2 = (qt->*question)(offset, boundary, &s2, &e2);
+                        EXPECT_EQ(answer(a1, s1, e1), answer(a2, s2, e2))
+                            << where << ": " << boundaryName << " " << questionName << " " << offset;
+                    }
+                }
+                int s1 = 0, e1 = 0, s2 = 0, e2 = 0;
+                const QString a1 = ours->attributes(offset, &s1, &e1);
+                const QString a2 = qt->attributes(offset, &s2, &e2);
+                EXPECT_EQ(answer(a1, s1, e1), answer(a2, s2, e2)) << where << ": attributes " << offset;
+                const QSize r1 = ours->characterRect(offset).size();
+                const QSize r2 = qt->characterRect(offset).size();
+                EXPECT_EQ(r1, r2) << where << ": character rectangle " << offset;
+            }
+        }
+    }
+}
+
+namespace {
+
+// Update events about text as a screen reader gets them, one line each.
+QStringList& heard()
+{
+    static QStringList events;
+    return events;
+}
+
+void listen(QAccessibleEvent* event)
+{
+    // QPlainTextEdit tells a removal with blanks for the text removed, a line break more when the
+    // text is set: only where it was compares.
+    auto* ours = qobject_cast<TextBox*>(event->object());
+    const bool multiLine = qobject_cast<QPlainTextEdit*>(event->object()) || (ours && ours->isMultiLine());
+    const auto caret = [](auto* e) { return QString(" caret %1").arg(e->cursorPosition()); };
+    if (auto* selection = dynamic_cast<QAccessibleTextSelectionEvent*>(event))
+        heard() << QString("selection %1..%2").arg(selection->selectionStart()).arg(selection->selectionEnd())
+                + caret(selection);
+    else if (auto* insert = dynamic_cast<QAccessibleTextInsertEvent*>(event))
+        heard() << QString("insert \"%1\" at %2").arg(insert->textInserted()).arg(insert->changePosition())
+                + caret(insert);
+    else if (auto* remove = dynamic_cast<QAccessibleTextRemoveEvent*>(event))
+        heard()
+            << QString("remove \"%1\" at %2").arg(multiLine ? "" : remove->textRemoved()).arg(remove->changePosition())
+                + caret(remove);
+    else if (auto* update = dynamic_cast<QAccessibleTextUpdateEvent*>(event))
+        heard() << QString("update \"%1\" to \"%2\"").arg(update->textRemoved(), update->textInserted())
+                + caret(update);
+    else if (auto* moved = dynamic_cast<QAccessibleTextCursorEvent*>(event))
+        heard() << caret(moved).trimmed();
+}
+
+} // namespace
+
+// The events that tell a screen reader what changed, for the same steps on ours and on Qt's box.
+TEST(TextBoxAccessibility, TellsOfChangesAsQtsBoxes)
+{
+    turnAccessibilityOn();
+    QAccessible::installUpdateHandler(&listen);
+    struct Row
+    {
+        const char* name;
+        std::function<void(QWidget* box, QAccessibleTextInterface* text)> step;
+    } const rows[] = {
+        {"text set over text",
+            [](QWidget* box, QAccessibleTextInterface*) {
+                box->setProperty(box->inherits("QPlainTextEdit") ? "plainText" : "text", "bar");
+            }},
+        {"a selection", [](QWidget*, QAccessibleTextInterface* text) { text->setSelection(0, 1, 3); }},
+        {"a selection that moves the caret",
+            [](QWidget*, QAccessibleTextInterface* text) { text->setSelection(0, 3, 1); }},
+        {"a selection removed",
+            [](QWidget* box, QAccessibleTextInterface* text) {
+                text->setSelection(0, 1, 3);
+                QTest::keyClick(box, Qt::Key_Delete);
+            }},
+        {"typing", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClicks(box, "xy"); }},
+        {"Backspace", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClick(box, Qt::Key_Backspace); }},
+        {"caret moved", [](QWidget* box, QAccessibleTextInterface*) { QTest::keyClick(box, Qt::Key_Left); }},
+        {"cleared", [](QWidget* box, QAccessibleTextInterface*) { QMetaObject::invokeMethod(box, "clear"); }},
+        {"select all", [](QWidget* box, QAccessibleTextInterface*) { QMetaObject::invokeMethod(box, "selectAll"); }},
+    };
+    for (const bool multiLine : {false, true}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (multiLine ? ", multi-line" : ", one line"));
+            // QPlainTextEdit::clear() tells of an empty insertion first, which says nothing.
+            if (multiLine && row.name == std::string("cleared"))
+                continue;
+            BothBoxes both(multiLine);
+            both.setText("foo");
+            both.text(&both.ours)->setCursorPosition(3);
+            both.text(both.qt)->setCursorPosition(3);
+            QStringList told[2];
+            int i = 0;
+            for (QWidget* box : {static_cast<QWidget*>(&both.ours), both.qt}) {
+                heard().clear();
+                row.step(box, both.text(box));
+                told[i++] = heard();
+            }
+            EXPECT_EQ(told[0].join(" | ").toStdString(), told[1].join(" | ").toStdString());
+        }
+    }
+    QAccessible::installUpdateHandler(nullptr);
 }

@@ -43,6 +43,7 @@ struct Window
         poll.callOnTimeout([this] {
             if (auto* msg = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 EXPECT_TRUE(msg->windowTitle() == "Morvalen - Admin" && msg->icon() == QMessageBox::Critical);
+                EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // no wait cursor over a message
                 shown += msg->text();
                 msg->accept();
             }
@@ -101,6 +102,11 @@ TEST(WindowFocus, OpensWithTheInputFocusedAndTabsInOrder)
         }
         EXPECT_EQ(w.form.findChild<QLabel*>("Label" + QString::number(i + 1))->buddy(), w.box(i)) << names[i];
     }
+    // The sample is selected, so that the first paste replaces it rather than joining it.
+    EXPECT_EQ(w.box(0)->selectedText(), "AAAA");
+    QGuiApplication::clipboard()->setText("0b0b");
+    QTest::keySequence(w.box(0), QKeySequence::Paste);
+    EXPECT_EQ(w.text(0), "0b0b");
     // Where the focus is on opening, then after each Tab.
     for (const char* next : {"Text1", "Text2", "Command10", "Text3", "Text4", "Command1", "Text1"}) {
         EXPECT_EQ(QApplication::focusWidget()->objectName(), QString(next));
@@ -161,6 +167,66 @@ TEST(WindowCommands, DekrypterReadsTheBoxesAsEditedAndAnErrorSelectsWhatIsWrongA
         if (auto* box = qobject_cast<TextBox*>(QApplication::focusWidget())) {
             EXPECT_EQ(box->selectedText(), selected) << focus;
         }
+    }
+}
+
+// What an error selects is in view whole, wherever the box stood scrolled before: the bad digit
+// left of a view scrolled to the end, or right of one at the start, and a bad mask far down the key
+// at every place in its row (the first group grows a mask at a time), across a row's end too.
+TEST(WindowCommands, WhatAnErrorSelectsIsScrolledIntoView)
+{
+    const QString bad = QString("11").repeated(100) + "G" + QString("22").repeated(100);
+    const auto key = [](int extra) {
+        return QString(",0101").repeated(13 + extra) + "|" + kFiller.repeated(2999) + ",010" + kFiller.repeated(3000);
+    };
+    struct Row
+    {
+        const char* name;
+        int box;
+        QStringList texts;
+        bool caretAtStart;
+    };
+    std::vector<Row> rows = {
+        {"input, scrolled to its end", 0, {bad, "", "", ""}, false},
+        {"input, at its start", 0, {bad, "", "", ""}, true},
+        {"encrypted hex, scrolled to its end", 1, {"", bad, kFiller, ""}, false},
+        {"encrypted hex, at its start", 1, {"", bad, kFiller, ""}, true},
+    };
+    for (int extra = 0; extra < 8; ++extra) {
+        rows.push_back({"key, at its start", 2, {"", QString("11").repeated(3000), key(extra), ""}, true});
+        rows.push_back({"key, at its end", 2, {"", QString("11").repeated(3000), key(extra), ""}, false});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Window w(row.texts);
+        TextBox* box = w.box(row.box);
+        box->setCursorPosition(row.caretAtStart ? 0 : box->buffer().size());
+        w.click(row.box == 0 ? "Command10" : "Command1");
+        ASSERT_TRUE(box->hasSelectedText());
+        // The first and the last character selected each show their whole width.
+        for (const std::size_t pos : {box->selectionStart(), box->selectionEnd() - 1}) {
+            const QRect shown = box->characterRect(pos);
+            EXPECT_GE(shown.width(), box->fontMetrics().horizontalAdvance(box->textRange(pos, pos + 1)) - 1) << pos;
+            EXPECT_TRUE(box->rect().contains(shown)) << pos;
+        }
+    }
+}
+
+// Enter and Return press a focused button as Space does; neither button is the default.
+TEST(WindowFocus, EnterAndReturnPressTheFocusedButton)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        Window w({"AAAA", "1234", kFiller.repeated(4), "old"});
+        auto* button = w.form.findChild<QPushButton*>("Command1");
+        EXPECT_FALSE(button->isDefault());
+        button->setFocus();
+        QTest::keyClick(button, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_EQ(w.text(3), "4761") << key;
+        // A box keeps Enter for itself: in the key box it breaks the line, and presses nothing.
+        w.box(3)->setText("old");
+        w.box(2)->setFocus();
+        QTest::keyClick(w.box(2), key);
+        EXPECT_EQ(w.text(3), "old") << key;
     }
 }
 
@@ -249,6 +315,10 @@ TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
     // is queued behind the first, so it runs at the first's yield.
     QTimer::singleShot(0, &w.form, [&] { w.click("Command10"); });
     QTimer::singleShot(0, &w.form, [&] {
+        // The interrupted command shows the wait cursor, and leaves the buttons enabled.
+        const QCursor* busy = QGuiApplication::overrideCursor();
+        EXPECT_TRUE(busy != nullptr && busy->shape() == Qt::WaitCursor);
+        EXPECT_TRUE(w.form.findChild<QPushButton*>("Command10")->isEnabled());
         w.box(0)->setText("bb"); // does not change the suspended encryption
         w.click("Command10");
         w.box(3)->clear(); // so that only dekrypter can write it back
@@ -261,6 +331,7 @@ TEST(WindowYield, NestedCommandsWriteFirstAndClosingWaitsForTheInterruptedOne)
     // Only now does the interrupted command write, over what the nested ones wrote.
     const QString key = QString(",0000").repeated(12) + ",1010,0101|" + kFiller.repeated(3);
     EXPECT_EQ(w.boxes(), (QStringList {"bb", "5FFF", key, "AAAA"}));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // every command put its cursor back
 }
 
 int main(int argc, char** argv)

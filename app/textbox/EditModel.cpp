@@ -40,13 +40,14 @@ EditModel::EditModel(Boundaries& boundaries, EditObserver* observer)
 {
 }
 
-void EditModel::setText(std::string text)
+void EditModel::setText(std::string text, bool knownAscii)
 {
     Change change(*this);
     const TextSnapshot removed = m_text.snapshot(0, m_text.size());
     m_history.clear();
     m_goalColumn.reset();
-    m_text.assign(std::move(text));
+    m_text.assign(std::move(text), knownAscii);
+    m_units.reset();
     m_caret = m_anchor = m_multiLine ? 0 : m_text.size();
     if (m_observer != nullptr) {
         m_observer->textReplaced(0, removed, m_text.size());
@@ -90,12 +91,22 @@ void EditModel::replace(std::size_t from, std::size_t to, std::string text, Edit
     const Selection before = selection();
     TextSnapshot removed = m_text.erase(from, to - from);
     const std::size_t length = text.size();
-    m_text.insert(from, std::string_view(text));
+    // A long text (a pasted key) becomes a block of the buffer, which the history then shares:
+    // it is not held twice.
+    EditText inserted;
+    if (length > TextBuffer::kShareAbove) {
+        m_text.insert(from, std::move(text));
+        inserted = m_text.snapshot(from, length);
+    } else {
+        m_text.insert(from, std::string_view(text));
+        inserted = std::move(text);
+    }
+    m_units.edited(from, removed.size(), length);
     m_goalColumn.reset();
     if (m_observer != nullptr) {
         m_observer->textReplaced(from, removed, length);
     }
-    Edit edit {from, std::move(removed), std::move(text)};
+    Edit edit {from, std::move(removed), std::move(inserted)};
     m_caret = m_anchor = characterEnd(from + length);
     m_history.record(std::move(edit), kind, before);
 }
@@ -111,7 +122,7 @@ std::size_t EditModel::characterEnd(std::size_t pos) const noexcept
 void EditModel::removeSelection()
 {
     if (hasSelection()) {
-        replace(selectionStart(), selectionEnd(), {}, EditKind::Other);
+        replace(selectionStart(), selectionEnd(), {}, EditKind::SelectionRemoval);
     }
 }
 
@@ -146,6 +157,7 @@ void EditModel::applyEdit(Edit& edit)
     } else {
         m_text.insert(edit.pos, std::string_view(back));
     }
+    m_units.edited(edit.pos, taken.size(), length);
     if (m_observer != nullptr) {
         m_observer->textReplaced(edit.pos, taken, length);
     }

@@ -10,6 +10,7 @@
 
 #include "TextBuffer.h"
 #include "UndoHistory.h"
+#include "Utf16Index.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -53,8 +54,12 @@ class EditModel
 {
 public:
     explicit EditModel(Boundaries& boundaries, EditObserver* observer = nullptr);
+    EditModel(const EditModel&) = delete; // the UTF-16 index refers to the text
+    EditModel& operator=(const EditModel&) = delete;
 
     const TextBuffer& text() const noexcept { return m_text; }
+    // UTF-16 offsets of the text, as Qt counts them.
+    const Utf16Index& units() const noexcept { return m_units; }
     std::string_view contiguous() { return m_text.contiguous(); }
     bool isMultiLine() const noexcept { return m_multiLine; }
     void setMultiLine(bool multiLine) noexcept { m_multiLine = multiLine; }
@@ -71,7 +76,7 @@ public:
 
     // Setting the text from code puts the caret at the start of a multi-line box and at the end of
     // a one-line box and clears the undo history, as Qt's boxes do.
-    void setText(std::string text);
+    void setText(std::string text, bool knownAscii = false);
     // Each position moves to the start of its character.
     void select(std::size_t anchor, std::size_t caret);
     void moveTo(std::size_t pos, bool keepAnchor);
@@ -108,6 +113,7 @@ private:
     void travel(UndoHistory::Direction direction);
 
     TextBuffer m_text;
+    Utf16Index m_units {m_text};
     UndoHistory m_history;
     Boundaries& m_boundaries;
     EditObserver* m_observer;

@@ -72,7 +72,7 @@ std::optional<KeyAction> standardKeyAction(const QKeyEvent& event, bool multiLin
     return std::nullopt;
 }
 
-bool isAcceptableInput(const QKeyEvent& event)
+bool isAcceptableInput(const QKeyEvent& event, bool multiLine)
 {
     const QString text = event.text();
     if (text.isEmpty()) {
@@ -88,17 +88,17 @@ bool isAcceptableInput(const QKeyEvent& event)
         return false;
     }
     return c.isPrint() || c.category() == QChar::Other_PrivateUse
-        || (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+        || (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate()) || (multiLine && c == u'\t');
 }
 
-bool isEditingShortcut(const QKeyEvent& event)
+bool isEditingShortcut(const QKeyEvent& event, bool multiLine)
 {
     static const QKeySequence::StandardKey editing[] = {QKeySequence::Copy, QKeySequence::Paste, QKeySequence::Cut,
         QKeySequence::Redo, QKeySequence::Undo, QKeySequence::SelectAll, QKeySequence::Delete,
         QKeySequence::MoveToNextWord, QKeySequence::MoveToPreviousWord, QKeySequence::MoveToStartOfDocument,
         QKeySequence::MoveToEndOfDocument, QKeySequence::SelectNextWord, QKeySequence::SelectPreviousWord,
         QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord};
-    return isAcceptableInput(event)
+    return isAcceptableInput(event, multiLine)
         || std::any_of(std::begin(editing), std::end(editing), [&](auto key) { return event.matches(key); });
 }
 

@@ -44,9 +44,10 @@ struct KeyAction
 // The operation a key press asks for, or nothing when it is no standard key of this kind of box.
 std::optional<KeyAction> standardKeyAction(const QKeyEvent& event, bool multiLine);
 // Whether the key's text is typed into the box. Format characters (joiners, direction marks),
-// private-use and astral characters count; Ctrl and Ctrl+Shift do not, AltGr (Ctrl+Alt) does.
-bool isAcceptableInput(const QKeyEvent& event);
+// private-use and astral characters count; Ctrl and Ctrl+Shift do not, AltGr (Ctrl+Alt) does. A
+// tab is text in a multi-line box (the Tab key itself moves the focus before it gets here).
+bool isAcceptableInput(const QKeyEvent& event, bool multiLine);
 // Keys the box takes before shortcuts elsewhere in the window while it has the focus.
-bool isEditingShortcut(const QKeyEvent& event);
+bool isEditingShortcut(const QKeyEvent& event, bool multiLine);
 
 } // namespace morvalen::textbox

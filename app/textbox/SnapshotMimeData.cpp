@@ -47,12 +47,39 @@ QVariant SnapshotMimeData::retrieveData(const QString& mimeType, QMetaType type)
     return decode(m_text.toString());
 }
 
-// The text as valid UTF-8: a byte that starts no sequence becomes U+FFFD, as pasting shows it.
+bool SnapshotMimeData::isAscii() const
+{
+    for (std::size_t i = 0; i < m_text.partCount(); ++i) {
+        if (!isAsciiText(m_text.part(i))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ASCII, as keys are, goes over part by part: no second copy of a long key while it is served.
 QByteArray SnapshotMimeData::utf8() const
 {
-    std::string text = m_text.toString();
+    if (!isAscii()) {
+        const std::string text = utf8Text();
+        return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+    }
     QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(text.size()));
+    bytes.reserve(static_cast<qsizetype>(m_text.size()));
+    for (std::size_t i = 0; i < m_text.partCount(); ++i) {
+        bytes.append(m_text.part(i).data(), static_cast<qsizetype>(m_text.part(i).size()));
+    }
+    return bytes;
+}
+
+std::string SnapshotMimeData::utf8Text() const
+{
+    std::string text = m_text.toString();
+    if (isAscii()) {
+        return text;
+    }
+    std::string valid;
+    valid.reserve(text.size());
     std::size_t copied = 0;
     for (std::size_t i = 0; i < text.size();) {
         if (static_cast<unsigned char>(text[i]) < 0x80) {
@@ -61,14 +88,14 @@ QByteArray SnapshotMimeData::utf8() const
         }
         const std::size_t length = characterLength(text, i);
         if (length == 1) {
-            bytes.append(text.data() + copied, static_cast<qsizetype>(i - copied));
-            bytes.append("\xEF\xBF\xBD");
+            valid.append(text, copied, i - copied);
+            valid.append("\xEF\xBF\xBD");
             copied = i + 1;
         }
         i += length;
     }
-    bytes.append(text.data() + copied, static_cast<qsizetype>(text.size() - copied));
-    return bytes;
+    valid.append(text, copied, text.size() - copied);
+    return valid;
 }
 
 } // namespace morvalen::textbox

@@ -16,6 +16,9 @@ public:
     SnapshotMimeData(TextSnapshot text, bool secret);
 
     std::size_t size() const noexcept { return m_text.size(); }
+    // The text as valid UTF-8 (a byte that starts no sequence becomes U+FFFD), as a box pasting
+    // it takes it over: one copy of a long key, not two.
+    std::string utf8Text() const;
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
 
@@ -24,6 +27,7 @@ protected:
 
 private:
     QByteArray utf8() const;
+    bool isAscii() const;
 
     TextSnapshot m_text;
     bool m_secret;

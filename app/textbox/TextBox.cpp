@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleHints>
@@ -24,6 +25,16 @@ constexpr int kVerticalMargin = 1;
 constexpr std::size_t kNeighbourhood = 256;
 
 } // namespace
+
+BusyCursor::BusyCursor()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
+}
 
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
@@ -64,9 +75,11 @@ void TextBox::setText(const QString& text)
     setUtf8(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-void TextBox::setUtf8(std::string text)
+void TextBox::setUtf8(std::string text, bool knownAscii)
 {
-    m_model.setText(std::move(text));
+    m_settingText = true;
+    m_model.setText(std::move(text), knownAscii);
+    m_settingText = false;
     m_view.restart();
     m_view.ensureCaretVisible();
     update();
@@ -99,41 +112,17 @@ QString TextBox::textRange(std::size_t start, std::size_t end) const
 void TextBox::setSelection(std::size_t anchor, std::size_t caret)
 {
     m_model.select(anchor, caret);
-    m_view.ensureCaretVisible();
+    m_view.ensureSelectionVisible();
 }
 
 qsizetype TextBox::toUtf16(std::size_t pos) const
 {
-    const TextBuffer& text = buffer();
-    pos = std::min(pos, text.size());
-    if (text.isAscii()) {
-        return static_cast<qsizetype>(pos);
-    }
-    qsizetype units = 0;
-    for (std::size_t i = 0; i < pos;) {
-        const std::size_t next = text.nextCharacter(i);
-        units += next - i == 4 ? 2 : 1;
-        i = next;
-    }
-    return units;
+    return static_cast<qsizetype>(m_model.units().unitsAt(pos));
 }
 
 std::size_t TextBox::fromUtf16(qsizetype offset) const
 {
-    const TextBuffer& text = buffer();
-    if (offset <= 0) {
-        return 0;
-    }
-    if (text.isAscii()) {
-        return std::min(static_cast<std::size_t>(offset), text.size());
-    }
-    std::size_t i = 0;
-    for (qsizetype seen = 0; i < text.size() && seen < offset;) {
-        const std::size_t next = text.nextCharacter(i);
-        seen += next - i == 4 ? 2 : 1;
-        i = next;
-    }
-    return i;
+    return offset <= 0 ? 0 : m_model.units().positionOf(static_cast<std::size_t>(offset));
 }
 
 std::size_t TextBox::nextCursorPosition(std::size_t pos, bool words)
@@ -151,7 +140,7 @@ std::size_t TextBox::previousCursorPosition(std::size_t pos, bool words)
 void TextBox::textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
 {
     m_view.edited(pos);
-    announceReplacement(*this, pos, removed, insertedLength);
+    announceReplacement(*this, pos, removed, insertedLength, m_settingText);
     update();
 }
 
@@ -165,7 +154,7 @@ void TextBox::selectionMoved(Selection before)
     if (hadSelection || hasSelectedText()) {
         emit selectionChanged();
     }
-    announceSelection(*this, hadSelection);
+    announceSelection(*this, before.caret, hadSelection || m_clearing);
 }
 
 // After an edit: the caret in view and shown.
@@ -205,17 +194,6 @@ void TextBox::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         invalidateLayout();
-    } else if (event->type() == QEvent::ActivationChange) {
-        restartBlink();
-        // As QLineEdit: a one-line box without the focus drops its selection when its window
-        // comes back, once the focus has settled.
-        if (isActiveWindow() && !isMultiLine()) {
-            QTimer::singleShot(0, this, [this] {
-                if (!hasFocus() && hasSelectedText()) {
-                    deselect();
-                }
-            });
-        }
     }
     QWidget::changeEvent(event);
 }
@@ -274,10 +252,14 @@ void TextBox::del()
     edited();
 }
 
+// As QLineEdit: the whole text goes without being selected first, and the selection it leaves
+// is told as gone.
 void TextBox::clear()
 {
-    selectAll();
-    del();
+    m_clearing = true;
+    m_model.replace(0, buffer().size(), {}, EditKind::Other);
+    m_clearing = false;
+    edited();
 }
 
 void TextBox::undo()
@@ -353,9 +335,20 @@ void TextBox::cut()
 
 void TextBox::paste()
 {
-    const QString text = QGuiApplication::clipboard()->text();
-    const QByteArray bytes = text.toUtf8();
-    m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
+    const BusyCursor busy;
+    const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+    if (offered == nullptr) {
+        return;
+    }
+    // The clipboard's UTF-8 bytes where it offers them, as this box's own copies do: a long key is
+    // then never held as UTF-16 as well.
+    if (const auto* ours = dynamic_cast<const SnapshotMimeData*>(offered)) {
+        m_model.insert(ours->utf8Text(), EditKind::Other);
+    } else {
+        const QString utf8 = QStringLiteral("text/plain;charset=utf-8");
+        const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
+        m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
+    }
     edited();
 }
 
@@ -449,8 +442,7 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCurrentSelection: return textRange(std::max(selectionStart(), start), std::min(selectionEnd(), end));
     case Qt::ImTextBeforeCursor: return textRange(start, cursorPosition());
     case Qt::ImTextAfterCursor: return textRange(cursorPosition(), end);
-    // No absolute position: counting UTF-16 units up to the caret of a long text costs a pass.
-    case Qt::ImAbsolutePosition:
+    case Qt::ImAbsolutePosition: return static_cast<int>(toUtf16(cursorPosition()));
     case Qt::ImMaximumTextLength: return QVariant();
     case Qt::ImReadOnly: return false;
     case Qt::ImHints: return static_cast<int>(inputMethodHints());

@@ -29,6 +29,18 @@ namespace morvalen::textbox {
 
 struct KeyAction;
 
+// The platform's wait cursor over the whole application while it lives: a command or a paste of
+// a long text keeps the event loop from the pointer for a while. Nested ones stack; the buttons
+// stay enabled.
+class BusyCursor
+{
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 class TextBox : public QWidget, private EditObserver
 {
     Q_OBJECT
@@ -51,8 +63,9 @@ public:
     // of a one-line box and clears the undo history, as Qt's boxes do.
     QString text() const;
     void setText(const QString& text);
-    // Takes the string over without copying it.
-    void setUtf8(std::string text);
+    // Takes the string over without copying it; knownAscii saves a pass over a long text that
+    // is ASCII by construction.
+    void setUtf8(std::string text, bool knownAscii = false);
     // The whole text in one piece, valid until the next change.
     std::string_view utf8();
     const TextBuffer& buffer() const noexcept { return m_model.text(); }
@@ -144,6 +157,8 @@ private:
     EditModel m_model;
     TextView m_view;
     bool m_secret = false;
+    bool m_settingText = false; // the model's report comes from setUtf8
+    bool m_clearing = false;
     bool m_caretShown = true;
     QBasicTimer m_blink;
     QBasicTimer m_autoScroll;

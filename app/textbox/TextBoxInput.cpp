@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QStyle>
 #include <QStyleHints>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cctype>
 #include <cstdlib>
@@ -118,7 +119,7 @@ void TextBox::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (isAcceptableInput(*event)) {
+    if (isAcceptableInput(*event, isMultiLine())) {
         const QByteArray bytes = event->text().toUtf8();
         m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Typing);
         edited();
@@ -131,9 +132,23 @@ void TextBox::keyPressEvent(QKeyEvent* event)
 bool TextBox::event(QEvent* event)
 {
     // Editing keys belong to the box while it has the focus, not to shortcuts elsewhere.
-    if (event->type() == QEvent::ShortcutOverride && isEditingShortcut(*static_cast<QKeyEvent*>(event))) {
+    if (event->type() == QEvent::ShortcutOverride
+        && isEditingShortcut(*static_cast<QKeyEvent*>(event), isMultiLine())) {
         event->accept();
         return true;
+    }
+    // Only the window gets ActivationChange; its widgets get these.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+        restartBlink();
+        // As QLineEdit: a one-line box without the focus drops its selection when its window
+        // comes back, once the focus has settled.
+        if (event->type() == QEvent::WindowActivate && !isMultiLine()) {
+            QTimer::singleShot(0, this, [this] {
+                if (!hasFocus() && hasSelectedText()) {
+                    deselect();
+                }
+            });
+        }
     }
     return QWidget::event(event);
 }

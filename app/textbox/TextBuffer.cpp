@@ -4,6 +4,7 @@
 #include "textconv/secretblock.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -268,15 +269,16 @@ std::string_view TextBuffer::contiguous()
     return m_pieces.empty() ? std::string_view() : m_pieces.front().span.view();
 }
 
-void TextBuffer::assign(std::string text)
+void TextBuffer::assign(std::string text, bool knownAscii)
 {
+    assert(!knownAscii || countNonAscii(text) == 0);
     // The old blocks go first, so that they are wiped before anything else is allocated.
     m_pieces.clear();
     m_fill.reset();
     m_filled = 0;
     m_lastPiece = 0;
     m_size = text.size();
-    m_nonAscii = countNonAscii(text);
+    m_nonAscii = knownAscii ? 0 : countNonAscii(text);
     if (m_size != 0) {
         m_pieces.push_back({{std::make_shared<TextBlock>(std::move(text)), 0, m_size}, 0});
     }

@@ -384,6 +384,39 @@ void TextView::ensureCaretVisible()
     }
 }
 
+void TextView::ensureSelectionVisible()
+{
+    ensureCaretVisible();
+    const std::size_t caret = m_model.caret();
+    const std::size_t anchor = m_model.anchor();
+    // A selection longer than any view can show keeps just the caret in view; this also keeps a
+    // select-all of a long text from being laid out to its end.
+    const std::size_t reach = anchor > caret ? anchor - caret : caret - anchor;
+    if (reach == 0 || reach > kMaxRowBytes) {
+        return;
+    }
+    if (m_model.isMultiLine()) {
+        const std::size_t caretRow = m_rows.rowOf(caret);
+        // The row of the selection's last character, which a wrapped row's end leaves behind.
+        const std::size_t anchorRow = m_rows.rowOf(anchor > caret ? m_model.text().previousCharacter(anchor) : anchor);
+        const auto fullRows = static_cast<std::size_t>(visibleRows());
+        if (anchorRow < m_topRow && caretRow - anchorRow < fullRows) {
+            m_topRow = anchorRow;
+        } else if (anchorRow >= m_topRow + fullRows && anchorRow - caretRow < fullRows) {
+            m_topRow = anchorRow - fullRows + 1;
+        }
+        scrollRows(0);
+        return;
+    }
+    const qreal width = std::max<qreal>(
+        1, contents().width() - m_widget.style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, &m_widget));
+    if (anchor < m_scrollStart && span(anchor, caret) <= width) {
+        m_scrollStart = anchor;
+    } else if (anchor > caret && span(m_scrollStart, anchor) > width && span(caret, anchor) <= width) {
+        m_scrollStart = fitBackward(anchor, width);
+    }
+}
+
 bool TextView::scrollRows(std::ptrdiff_t rows)
 {
     if (!m_model.isMultiLine()) {

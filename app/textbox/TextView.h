@@ -61,6 +61,8 @@ public:
 
     // Scrolls so the caret is in view; true if the view moved.
     void ensureCaretVisible();
+    // Scrolls so the caret is in view and, where the selection fits the view, all of it.
+    void ensureSelectionVisible();
     // Multi-line: scrolls by rows, never past the last; true if the view moved.
     bool scrollRows(std::ptrdiff_t rows);
     // Multi-line: where the caret lands `rows` rows up or down at the goal column, which it sets

@@ -40,14 +40,15 @@ void UndoHistory::clear() noexcept
 // Delete takes the character that moved into the caret's place.
 bool UndoHistory::joins(const Step& last, const Edit& edit, EditKind kind) const noexcept
 {
-    if (m_separate || kind != last.kind) {
+    const Edit& before = last.edit;
+    if (m_separate || (kind != last.kind && last.kind != EditKind::SelectionRemoval)) {
         return false;
     }
-    const Edit& before = last.edit;
     switch (kind) {
     case EditKind::Typing: return edit.removed.size() == 0 && edit.pos == before.pos + before.inserted.size();
     case EditKind::Backspace: return edit.pos + edit.removed.size() == before.pos;
     case EditKind::Delete: return edit.pos == before.pos;
+    case EditKind::SelectionRemoval:
     case EditKind::Other: break;
     }
     return false;
@@ -66,6 +67,7 @@ void UndoHistory::record(Edit edit, EditKind kind, Selection before)
         } else {
             last.removed.append(edit.removed);
         }
+        m_steps.back().kind = kind; // a removed selection goes on as what joined it
     } else {
         m_steps.push_back({std::move(edit), kind, before});
     }

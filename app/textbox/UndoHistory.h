@@ -1,7 +1,9 @@
 // The undo history of a text box, one rule for both kinds of box, QLineEdit's: consecutive typing
 // at the caret is one step, and so are consecutive Backspaces and consecutive Deletes; a caret
-// move, a click, a line break or a switch between typing and deleting ends the step; every other
-// edit (paste, cut, drop, an input method's commit, a line break) is a step of its own. Undo puts
+// move, a click, a line break or a switch between typing and deleting ends the step; a selection
+// removed by Backspace, Delete or a cut starts a step that the typing, Backspaces or Deletes right
+// after it join; every other edit (paste, drop, an input method's commit, a line break) is a step
+// of its own. Undo puts
 // back the text and the selection from before the step; redo puts the text back with the caret
 // after what the step inserted. No Qt here.
 //
@@ -25,6 +27,9 @@ enum class EditKind : std::uint8_t
     Typing, // also text inserted from code at the caret, as QLineEdit::insert
     Backspace, // one character before the caret, no selection
     Delete, // one character after the caret, no selection
+    // The selection removed by Backspace, Delete or a cut; as in QLineEdit, typing, Backspaces or
+    // Deletes right after it join its step.
+    SelectionRemoval,
     Other, // a step of its own
 };
 
