@@ -1,3 +1,4 @@
+#include "byteorder.h"
 #include "cipher.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
@@ -41,15 +42,7 @@ unsigned xorOf(PackedGroup masks)
 PackedGroup packedAt(const std::uint8_t* bytes, std::size_t first)
 {
     // Eight bytes hold the masks from any mask on.
-    bytes += first / 2;
-    PackedGroup word = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, bytes, sizeof word);
-    } else {
-        for (std::size_t i = 0; i < sizeof word; ++i) {
-            word |= PackedGroup {bytes[i]} << (8 * i);
-        }
-    }
+    const auto word = loadLittle<PackedGroup>(bytes + first / 2);
     return word >> (4 * (first % 2)) & ((PackedGroup {1} << (4 * kMasksPerDigit)) - 1);
 }
 
@@ -206,8 +199,7 @@ constexpr DigitVectors kDigitVectors = [] {
         const auto xors = static_cast<std::uint32_t>(_mm_cvtsi128_si32(
                               _mm_or_si128(_mm256_castsi256_si128(gathered), _mm256_extracti128_si256(gathered, 1))))
             & 0x0F0F0F0FU;
-        std::uint32_t plain = 0;
-        std::memcpy(&plain, text + d, sizeof plain);
+        const auto plain = loadLittle<std::uint32_t>(text + d);
         // Upper-case hex digits to values: letters have bit 6 set and need 9 more than their low bits.
         const std::uint32_t values = (plain & 0x0F0F0F0FU) + ((plain >> 6) & 0x01010101U) * 9;
         const std::uint32_t nibbles = values ^ xors;
@@ -217,7 +209,7 @@ constexpr DigitVectors kDigitVectors = [] {
         // A byte that is zero sets its top bit here; bytes past the first such may too.
         const std::uint32_t zero = (nibbles - 0x01010101U) & ~nibbles & 0x80808080U;
         if (zero == 0) {
-            std::memcpy(text + d, &encrypted, sizeof encrypted);
+            storeLittle(text + d, encrypted);
             run.next += 4 * kMasksPerDigit;
             run.count += 4;
             d += 4;
@@ -320,12 +312,10 @@ constexpr WideDigitVectors kWideDigitVectors = [] {
 auto digitEncryptor([[maybe_unused]] GroupTextPath path) -> std::size_t (*)(DigitRun&, char*, std::size_t)
 {
 #if MORVALEN_ENCRYPT_AVX2
-    if constexpr (std::endian::native == std::endian::little) {
-        switch (chosenGroupTextPath(path)) {
-        case GroupTextPath::Wide: return encryptDigitsWide;
-        case GroupTextPath::Vector: return encryptDigitsVector;
-        default: break;
-        }
+    switch (chosenGroupTextPath(path)) {
+    case GroupTextPath::Wide: return encryptDigitsWide;
+    case GroupTextPath::Vector: return encryptDigitsVector;
+    default: break;
     }
 #endif
     return encryptDigitsPlain;

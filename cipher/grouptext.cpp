@@ -1,5 +1,7 @@
 #include "grouptext.h"
 
+#include "byteorder.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -166,7 +168,7 @@ constexpr VectorTables kVector = [] {
         _mm512_storeu_si512(out, _mm512_mask_add_epi8(clear, _mm512_test_epi8_mask(picked, bit), clear, one));
         // The last mask's last digit is its lowest bit.
         const auto tail = static_cast<std::uint16_t>(('0' + (masks >> (4 * (kMasksPerDigit - 1)) & 1)) | '|' << 8);
-        std::memcpy(out + 64, &tail, sizeof tail);
+        storeLittle(out + 64, tail);
         out += kUsualGroupChars;
         if (longer.at(g)) {
             out = longer.writeMore(out);
@@ -212,7 +214,7 @@ char* writeMaskTexts(MaskGroup masks, char* out)
     return out;
 }
 
-std::size_t writeGroups(const MaskBatch& batch, char* out, GroupTextPath path)
+std::size_t writeGroups(const MaskBatch& batch, char* out, [[maybe_unused]] GroupTextPath path)
 {
     char* end = nullptr;
 #if MORVALEN_GROUP_TEXT_AVX2

@@ -1,5 +1,6 @@
 #include "keyformat.h"
 
+#include "byteorder.h"
 #include "cipher.h"
 #include "grouptext.h"
 #include "textconv/boxtext.h"
@@ -105,11 +106,10 @@ unsigned usualGroupXor(const char* text)
 #endif
 
 // The digits of the mask at text, ",dddd" followed by ',' or '|', the first lowest, read as one
-// 8-byte word; kNoMatch for any other shape.
+// little-endian 8-byte word; kNoMatch for any other shape.
 inline unsigned maskAt(const char* text)
 {
-    std::uint64_t word = 0;
-    std::memcpy(&word, text, sizeof word);
+    const auto word = loadLittle<std::uint64_t>(text);
     const auto next = static_cast<char>(word >> 40);
     // Byte 0 is ',' and bytes 1 to 4 are '0' or '1'.
     if (((word ^ 0x303030302CULL) & 0xFEFEFEFEFFULL) != 0 || (next != ',' && next != '|')) {
@@ -203,8 +203,7 @@ constexpr std::uint64_t kFoldMasks = [] {
 // The group's last digit and the byte after it, when they are '0' or '1' and then '|' or ','.
 inline std::optional<std::uint16_t> usualTail(const char* text)
 {
-    std::uint16_t tail = 0;
-    std::memcpy(&tail, text + 64, sizeof tail);
+    const auto tail = loadLittle<std::uint16_t>(text + 64);
     return (tail & kTailKeep) == kTailWant ? std::optional(tail) : std::nullopt;
 }
 
@@ -386,9 +385,6 @@ void KeyReader::read(std::string_view piece)
 // and near the end of a piece.
 std::size_t KeyReader::readWholeMasks(std::string_view piece, std::size_t i)
 {
-    if constexpr (std::endian::native != std::endian::little) {
-        return i;
-    }
     if (m_inMask) {
         return i;
     }

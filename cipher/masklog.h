@@ -29,6 +29,12 @@ public:
     // returns how many it wrote.
     std::size_t replay(KeyWriter& key, std::size_t count);
 
+    // A record: a group's first 13 masks in 7 bytes, the first mask in the low half of the first
+    // byte, the same on every machine. Stored with one 8-byte write over at[0..7], so at[7], the
+    // next record's first byte, is written zero; loaded with one 8-byte read.
+    static void storeRecord(std::uint8_t* at, PackedGroup group);
+    static PackedGroup loadRecord(const std::uint8_t* at);
+
 private:
     // A group's first 13 masks fill 52 bits of a 7-byte record; the rare masks past them wait
     // in a list of their own. Records sit in fixed blocks rather than one growing array, which

@@ -97,7 +97,7 @@ TEST_F(Cli, EveryEncryptFormDecryptsThroughEveryDecryptForm)
             const ProcessResult result = cli(decrypt.args, decrypt.input);
             EXPECT_EQ(result.status, 0) << result.err;
             EXPECT_EQ(decrypt.output.empty() ? result.out : result.out + read(decrypt.output), kDecrypted)
-                << decrypt.args[1] << " " << decrypt.args[2];
+                << ::testing::PrintToString(decrypt.args);
         }
     }
 }

@@ -1,9 +1,11 @@
+#include "cipher/byteorder.h"
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "support/helpers.h"
 #include "textconv/boxtext.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 
 namespace morvalen {
@@ -190,6 +192,31 @@ TEST(HexReader, AnyPiecesGiveTheDigitsAndPlacesOfTheWholeText)
     for (const std::string text : {"A\xC3\xA9", "A\xF0\x9F\x98\x80", "\xFF\xC3\xA9", "A\xF0\x9F ", "AB\xF0\x9F"}) {
         EXPECT_TRUE(readHex(text).starts_with("Hex to encrypt: ")) << text;
     }
+}
+
+// Words and mask records have one byte order on every machine, the first byte lowest: written out
+// byte by byte here, so that a store in the machine's own order fails on any processor whose order
+// is not little-endian, and a record that spills into the next one fails everywhere.
+TEST(MaskLog, RecordsAreSevenBytesTheFirstMaskLowestOnEveryMachine)
+{
+    const std::array<std::uint8_t, 8> counting {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(loadLittle<std::uint64_t>(counting.data()), 0x0807060504030201u);
+    EXPECT_EQ(loadLittle<std::uint32_t>(counting.data() + 4), 0x08070605u);
+    EXPECT_EQ(loadLittle<std::uint16_t>(counting.data() + 1), 0x0302u);
+    std::array<std::uint8_t, 16> bytes;
+    bytes.fill(0xEE);
+    storeLittle<std::uint16_t>(bytes.data() + 14, 0xA1B2);
+    // Masks 1, 2, ... D, then C, B, ... 0, each group's first lowest; byte 14 is the second
+    // record's spare, byte 15 untouched.
+    constexpr PackedGroup kFirst = 0xDCBA987654321;
+    constexpr PackedGroup kSecond = 0x0123456789ABC;
+    MaskLog::storeRecord(bytes.data(), kFirst);
+    MaskLog::storeRecord(bytes.data() + 7, kSecond);
+    const std::array<std::uint8_t, 16> expected {
+        0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB, 0x0D, 0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0xA1};
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(MaskLog::loadRecord(bytes.data()), kFirst);
+    EXPECT_EQ(MaskLog::loadRecord(bytes.data() + 7), kSecond);
 }
 
 // Hands every group both to a key text and to a log, counting those that took extra masks.
