@@ -165,7 +165,8 @@ TEST(OneStreamReader, TheKeyBeginsAtTheFirstCommaOrBarAndPlacesCountOn)
              {" a5\n|\n,0101,1111,1111|", "A0"}, {"", ""}, {" \n ", ""},
              {"A5",
                  "Encrypting bits: 0 mask groups for 2 hex digits; each digit needs its own group. / 0 mask groups "
-                 "for 2 hex digits; each digit needs its own group. @18446744073709551615+0 uncited"},
+                 "for 2 hex digits; each digit needs its own group. @"
+                     + std::to_string(Error::kNoPlace) + "+0 uncited"},
              {"A5F|", "Hex encrypted: " + odd + " / " + odd + " @2+1 uncited"},
              {"A5 x|", "Hex encrypted: 'x' at position 4 is not a hex digit. / 'x' is not a hex digit. @3+1 1:4"},
              {"A5\n||\n,01|", "Encrypting bits: " + mask + " @6+3 3:1"}}) {
