@@ -41,7 +41,7 @@ struct EncryptResult
 // loop here. It may start a nested encryption or decryption.
 using YieldFn = std::function<void()>;
 
-namespace detail {
+namespace arch {
 struct DigitRun;
 }
 
@@ -49,10 +49,9 @@ struct DigitRun;
 class Encryptor
 {
 public:
-    // path: how the digits are worked on, as GroupTextPath tells of the key's text; every path
-    // gives the same result.
+    // path: which room's code works on the digits (see cpupath.h); every path gives the same.
     explicit Encryptor(
-        RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, GroupTextPath path = GroupTextPath::Fastest);
+        RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, CpuPath path = CpuPath::Fastest);
     Encryptor(const Encryptor&) = delete;
     Encryptor& operator=(const Encryptor&) = delete;
     // Wipes the masks it drew and those it kept for longer groups: they are the key.
@@ -80,7 +79,7 @@ private:
     RandomSource& m_random;
     YieldFn m_onExtraMask;
     // Encrypts digits while their masks stand in the buffer.
-    std::size_t (*m_encryptDigits)(detail::DigitRun& run, char* text, std::size_t digits);
+    std::size_t (*m_encryptDigits)(arch::DigitRun& run, char* text, std::size_t digits);
     // The longer groups of the groups not yet handed on, as MaskBatch lists them.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;

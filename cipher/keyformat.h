@@ -4,6 +4,7 @@
 // takes the text in pieces of any size, so a key far larger than memory can be read from a file.
 #pragma once
 
+#include "cpupath.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
 
@@ -32,21 +33,6 @@ constexpr void writeMaskText(char* out, std::size_t mask)
         out[1 + bit] = (mask >> (3 - bit) & 1) != 0 ? '1' : '0';
     }
 }
-
-// Which code makes or matches whole groups of the usual 13 masks. Every path gives the same bytes
-// and the same answers; tests hold them to that.
-enum class GroupTextPath
-{
-    Fastest, // the widest the processor has
-    Plain, // nothing past the processor family's baseline
-    Vector, // AVX2 and carry-less multiplication
-    Wide, // AVX-512 (BW, VL and VBMI) and carry-less multiplication
-};
-
-// Whether the processor can run path; Fastest and Plain it always can.
-bool hasGroupTextPath(GroupTextPath path) noexcept;
-// path, Fastest made the widest path the processor has.
-GroupTextPath chosenGroupTextPath(GroupTextPath path) noexcept;
 
 // One digit's masks, each 0-15, in the order applied.
 using MaskGroup = std::span<const std::uint8_t>;
@@ -87,12 +73,8 @@ public:
         Over,
     };
 
-    explicit KeyWriter(std::string& out, Start start = Start::AtEnd)
-        : m_out(out)
-        , m_path(chosenGroupTextPath(GroupTextPath::Fastest))
-        , m_over(start == Start::Over)
-    {
-    }
+    // path: which room's code writes the text (see cpupath.h); every path gives the same.
+    explicit KeyWriter(std::string& out, Start start = Start::AtEnd, CpuPath path = CpuPath::Fastest);
 
     void groups(const MaskBatch& batch) override;
     // Groups of exactly 13 masks, made whole (see grouptext.h).
@@ -104,7 +86,7 @@ public:
 
 private:
     std::string& m_out;
-    GroupTextPath m_path;
+    char* (*m_writeGroups)(const MaskBatch& batch, char* out);
     bool m_over;
     std::size_t m_end = 0; // of the text written over out
 };
@@ -119,7 +101,8 @@ class KeyReader
 {
 public:
     // start: where the key begins in its text, when it follows something else there.
-    explicit KeyReader(std::span<char> digits, TextPlace start = {}, GroupTextPath path = GroupTextPath::Fastest);
+    // path: which room's code reads whole groups (see cpupath.h); every path gives the same.
+    explicit KeyReader(std::span<char> digits, TextPlace start = {}, CpuPath path = CpuPath::Fastest);
 
     void read(std::string_view piece);
     // The end of the text: the last group must be closed, and every digit have its group.

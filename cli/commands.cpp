@@ -178,7 +178,9 @@ int run(std::span<char* const> args, const Streams& streams)
         const Options options = parseOptions(args);
         switch (options.command) {
         case Command::Help: print(streams.out, std::string(usageText())); break;
-        case Command::Version: print(streams.out, versionText()); break;
+        case Command::Version:
+            print(streams.out, versionText() + "cipher path: " + std::string(cpuPathName(processCpuPath())) + "\n");
+            break;
         case Command::Encrypt: encrypt(options, streams); break;
         case Command::Decrypt: decrypt(options, streams); break;
         }

@@ -2,6 +2,7 @@
 // the short names given and the folder can be listed afterwards. The commands run in-process with
 // their standard streams in memory files; real processes where the process is the point: exit
 // statuses, signals, resource limits, the shell's descriptors.
+#include "cipher/cpupath.h"
 #include "commands.h"
 #include "support/folder.h"
 #include "support/helpers.h"
@@ -260,7 +261,8 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with("Usage: morvalen-cli encrypt")) << help.out;
     EXPECT_EQ(cli({"-h"}).out, help.out);
-    EXPECT_EQ(cli({"--version"}).out, "morvalen-cli " MORVALEN_VERSION "\n");
+    EXPECT_EQ(cli({"--version"}).out,
+        "morvalen-cli " MORVALEN_VERSION "\ncipher path: " + std::string(cpuPathName(processCpuPath())) + "\n");
 }
 
 // The program itself, as a script sees it: exit statuses, and what goes to which stream.

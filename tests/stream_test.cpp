@@ -40,8 +40,7 @@ std::string readEveryWay(std::string_view text, const auto& read)
     return whole;
 }
 
-std::string readKey(
-    std::string_view key, std::string digits, TextPlace start = {}, GroupTextPath path = GroupTextPath::Fastest)
+std::string readKey(std::string_view key, std::string digits, TextPlace start = {}, CpuPath path = CpuPath::Fastest)
 {
     return readEveryWay(key, [&](const Pieces& pieces) {
         std::string out = digits;
@@ -138,14 +137,14 @@ TEST(KeyReader, GroupsReadWholeAgreeWithEveryOneByteChange)
     const std::string groups = ",0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0001|"
                                ",0001,0010,0100,1000,0011,0110,1100,1001,0101,1010,0111,1110,1111|"
                                ",1111,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0001|";
-    const std::vector<GroupTextPath> paths = testing::runnableGroupTextPaths();
+    const std::vector<CpuPath> paths = testing::runnableCpuPaths();
     EXPECT_EQ(readKey(groups, "CFE", {}, paths.back()), "B90");
     for (std::size_t at = 0; at < 80; ++at) {
         for (const char c : {'0', '1', '2', ',', '-', '|', '}', ' ', '\n', '\xB1', 'l', '<'}) {
             std::string key = groups;
             key[at] = c;
-            const std::string plain = readKey(key, "CFE", {}, GroupTextPath::Plain);
-            for (const GroupTextPath path : std::span(paths).subspan(1)) {
+            const std::string plain = readKey(key, "CFE", {}, CpuPath::Plain);
+            for (const CpuPath path : std::span(paths).subspan(1)) {
                 EXPECT_EQ(readKey(key, "CFE", {}, path), plain)
                     << "byte " << at << " made " << c << ", path " << static_cast<int>(path);
             }
