@@ -12,7 +12,9 @@
 // empty; on an error it is left as it was.
 #pragma once
 
-#include "keyformat.h"
+#include "keyreader.h"
+#include "keywriter.h"
+#include "onestream.h"
 #include "random.h"
 #include "textconv/errors.h"
 

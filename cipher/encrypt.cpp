@@ -1,4 +1,5 @@
 #include "arch/shared.h"
+#include "pipeline.h"
 #include "cipher.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
@@ -134,11 +135,7 @@ void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource&
 {
     try {
         translateAllocationFailure([&] {
-            result.encryptedHex.resize(hexadesimals.size());
-            HexReader hex(ErrorInput::PlainHex);
-            result.encryptedHex.resize(hex.read(hexadesimals, result.encryptedHex.data()));
-            hex.finish();
-            const std::size_t room = expectedKeySize(result.encryptedHex.size());
+            const std::size_t room = expectedKeySize(hexadesimals.size());
             if (room > result.encryptingBits.capacity()) {
                 result.encryptingBits.clear(); // not copied to the new memory
                 result.encryptingBits.reserve(room);
@@ -146,7 +143,10 @@ void encryptInto(EncryptResult& result, std::string& hexadesimals, RandomSource&
             }
             // The last key's text is room to write over.
             KeyWriter key(result.encryptingBits, KeyWriter::Start::Over);
-            Encryptor(random, onExtraMask).encrypt(result.encryptedHex, key);
+            Encryptor encryptor(random, onExtraMask);
+            StringDigits digits(result.encryptedHex);
+            encryptPieces(WholeText(hexadesimals), digits, encryptor, key, hexadesimals.size(), [] {});
+            digits.finish();
             key.finish();
             if (!result.encryptedHex.empty()) {
                 hexadesimals.clear();

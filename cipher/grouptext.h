@@ -2,7 +2,8 @@
 // by the code of the process's room (see cpupath.h). Every path gives the same bytes.
 #pragma once
 
-#include "keyformat.h"
+#include "cpupath.h"
+#include "maskbatch.h"
 
 #include <cstddef>
 #include <span>

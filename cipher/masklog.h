@@ -2,7 +2,7 @@
 // encrypted hex: 7 bytes a digit in place of its 66 characters of text.
 #pragma once
 
-#include "keyformat.h"
+#include "keywriter.h"
 
 #include <cstddef>
 #include <cstdint>

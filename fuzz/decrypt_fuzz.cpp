@@ -5,7 +5,8 @@
 // The whole input read as one stream, hex and key split where the key begins, must read as its
 // two parts do.
 #include "cipher/cipher.h"
-#include "cipher/keyformat.h"
+#include "cipher/keyreader.h"
+#include "cipher/onestream.h"
 #include "fuzz_support.h"
 #include "textconv/boxtext.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cipher/cpupath.h"
-#include "cipher/keyformat.h"
+#include "cipher/maskbatch.h"
 
 #include <cstddef>
 #include <cstdint>
