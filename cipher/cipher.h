@@ -76,15 +76,21 @@ private:
     unsigned extend(std::size_t group, std::size_t certainAfter);
     // certain: the masks still certain to be needed, this one included unless it is an extra.
     std::uint8_t nextMask(std::size_t certain);
+    // Makes room for one more longer group and one more extra mask.
+    void keepMore();
     void refill(std::size_t certain);
 
     RandomSource& m_random;
     YieldFn m_onExtraMask;
     // Encrypts digits while their masks stand in the buffer.
     std::size_t (*m_encryptDigits)(arch::DigitRun& run, char* text, std::size_t digits);
-    // The longer groups of the groups not yet handed on, as MaskBatch lists them.
+    // The longer groups of the groups not yet handed on, as MaskBatch lists them: the first
+    // m_longerCount and m_extraCount entries. The vectors are kept at their full size, which the
+    // runs write into without growing memory, and grow only in keepMore.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;
+    std::size_t m_longerCount = 0;
+    std::size_t m_extraCount = 0;
     // The random bytes, and room past the last of them for the reads of whole words and vectors,
     // zeroed. Not zeroed whole: encrypting a short text would cost noticeably more.
     static constexpr std::size_t kReadSlack = 16;

@@ -1,6 +1,6 @@
 #include "arch/shared.h"
-#include "pipeline.h"
 #include "cipher.h"
+#include "pipeline.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
 #include "textconv/memory.h"
@@ -32,39 +32,53 @@ Encryptor::Encryptor(RandomSource& random, YieldFn onExtraMask, CpuPath path)
     , m_encryptDigits(arch::kernels(path).encryptDigits)
 {
     // Room for a batch's longer groups as they usually come, one in sixteen, allocated once.
-    m_longer.reserve(64);
-    m_extraMasks.reserve(128);
+    m_longer.resize(64);
+    m_extraMasks.resize(128);
 }
 
 Encryptor::~Encryptor()
 {
     sodium_memzero(m_bytes.data(), m_drawn);
-    sodium_memzero(m_extraMasks.data(), m_extraMasks.capacity());
+    sodium_memzero(m_extraMasks.data(), m_extraMasks.size());
 }
 
 void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
 {
     // Groups are handed on 256 at a time.
     std::array<PackedGroup, 256> groups;
-    m_longer.clear();
-    m_extraMasks.clear();
-    // Further masks are taken from the buffer in the run only where nobody waits for each.
-    arch::DigitRun run {m_bytes.data(), m_next, m_end, groups.data(), 0, groups.size(),
-        m_onExtraMask ? nullptr : &m_longer, &m_extraMasks, false};
+    m_longerCount = 0;
+    m_extraCount = 0;
+    const auto batch = [&](std::size_t count) {
+        return MaskBatch {std::span(groups).first(count), std::span(m_longer).first(m_longerCount),
+            std::span(m_extraMasks).first(m_extraCount)};
+    };
+    arch::DigitRun run {
+        m_bytes.data(), m_next, m_end, groups.data(), 0, groups.size(), nullptr, 0, 0, nullptr, 0, 0, false};
     char* const text = digits.data();
     std::size_t d = 0;
     while (d < digits.size()) {
         if (run.count == groups.size()) {
-            sink.groups({std::span(groups).first(run.count), m_longer, m_extraMasks});
+            sink.groups(batch(run.count));
             run.count = 0;
-            m_longer.clear();
-            m_extraMasks.clear();
+            m_longerCount = 0;
+            m_extraCount = 0;
         }
         run.next = m_next;
         run.end = m_end;
+        // Further masks are taken from the buffer in the run only where nobody waits for each.
+        run.longer = m_onExtraMask ? nullptr : m_longer.data();
+        run.longerCount = m_longerCount;
+        run.longerRoom = m_longer.size();
+        run.extraMasks = m_extraMasks.data();
+        run.extraCount = m_extraCount;
+        run.extraRoom = m_extraMasks.size();
         run.zeroPending = false;
         d += m_encryptDigits(run, text + d, digits.size() - d);
         m_next = run.next;
+        if (run.longer != nullptr) {
+            m_longerCount = run.longerCount;
+            m_extraCount = run.extraCount;
+        }
         unsigned nibble = 1;
         if (run.zeroPending) {
             nibble = 0;
@@ -85,24 +99,38 @@ void Encryptor::encrypt(std::span<char> digits, MaskGroupSink& sink)
             ++d;
         }
     }
-    sink.groups({std::span(groups).first(run.count), m_longer, m_extraMasks});
+    sink.groups(batch(run.count));
     sodium_memzero(groups.data(), sizeof groups);
 }
 
 unsigned Encryptor::extend(std::size_t group, std::size_t certainAfter)
 {
     // Zero after its 13 masks, with chance 1/16: more masks until it is not.
-    const std::size_t before = m_extraMasks.size();
+    const std::size_t before = m_extraCount;
     unsigned nibble = 0;
     while (nibble == 0) {
-        m_extraMasks.push_back(nextMask(certainAfter));
-        nibble = m_extraMasks.back();
+        keepMore();
+        nibble = m_extraMasks[m_extraCount++] = nextMask(certainAfter);
         if (m_onExtraMask) {
             m_onExtraMask();
         }
     }
-    m_longer.emplace_back(group, m_extraMasks.size() - before);
+    m_longer[m_longerCount++] = {group, m_extraCount - before};
     return nibble;
+}
+
+void Encryptor::keepMore()
+{
+    if (m_longerCount == m_longer.size()) {
+        m_longer.resize(2 * m_longer.size());
+    }
+    if (m_extraCount == m_extraMasks.size()) {
+        // The masks are the key: the old memory is wiped, not just let go.
+        std::vector<std::uint8_t> larger(2 * m_extraMasks.size());
+        std::copy(m_extraMasks.begin(), m_extraMasks.end(), larger.begin());
+        sodium_memzero(m_extraMasks.data(), m_extraMasks.size());
+        m_extraMasks.swap(larger);
+    }
 }
 
 std::uint8_t Encryptor::nextMask(std::size_t certain)

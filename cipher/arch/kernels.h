@@ -11,7 +11,6 @@
 #include <span>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace morvalen::arch {
 
@@ -24,9 +23,14 @@ struct DigitRun
     PackedGroup* groups; // the batch
     std::size_t count; // groups in the batch
     std::size_t capacity; // groups the batch can take
-    // Where the masks past 13 go, as MaskBatch lists them; null leaves them to the caller.
-    std::vector<std::pair<std::size_t, std::size_t>>* longer;
-    std::vector<std::uint8_t>* extraMasks;
+    // Where the masks past 13 go, as MaskBatch lists them, while they have room; null longer
+    // leaves them all to the caller. Plain arrays: no room grows memory.
+    std::pair<std::size_t, std::size_t>* longer;
+    std::size_t longerCount;
+    std::size_t longerRoom;
+    std::uint8_t* extraMasks;
+    std::size_t extraCount;
+    std::size_t extraRoom;
     // Set when the run stopped at a digit zero after its 13 masks, whose group is the batch's
     // last: the caller draws its further masks.
     bool zeroPending;
@@ -59,11 +63,8 @@ extern const Kernels kAvx512;
 #endif
 
 // Shared by the rooms, compiled for every processor: the portable digit loop, which the vector
-// loops finish with, and the further masks of a digit zero after its 13, taken from the buffer
-// until one is not zero: that one is its encrypted value, or 0 when the buffer runs out first,
-// having taken nothing.
+// loops finish with.
 std::size_t encryptDigitsPlain(DigitRun& run, char* text, std::size_t digits);
-unsigned extendFromBuffer(DigitRun& run);
 char* writeGroupsPlain(const MaskBatch& batch, char* out);
 #if MORVALEN_X86_ROOMS
 std::size_t encryptDigitsAvx2(DigitRun& run, char* text, std::size_t digits);

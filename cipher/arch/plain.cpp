@@ -73,25 +73,6 @@ char* writeGroupsPlain(const MaskBatch& batch, char* out)
     return out;
 }
 
-unsigned extendFromBuffer(DigitRun& run)
-{
-    if (run.longer == nullptr) {
-        return 0;
-    }
-    for (std::size_t at = run.next; at < run.end; ++at) {
-        const auto mask = static_cast<unsigned>(run.bytes[at / 2] >> (4 * (at % 2)) & 0xF);
-        if (mask != 0) {
-            for (std::size_t taken = run.next; taken <= at; ++taken) {
-                run.extraMasks->push_back(static_cast<std::uint8_t>(run.bytes[taken / 2] >> (4 * (taken % 2)) & 0xF));
-            }
-            run.longer->emplace_back(run.count - 1, at + 1 - run.next);
-            run.next = at + 1;
-            return mask;
-        }
-    }
-    return 0;
-}
-
 std::size_t encryptDigitsPlain(DigitRun& result, char* text, std::size_t digits)
 {
     // In locals: the digits are chars, so every store to them could change the run.

@@ -39,6 +39,34 @@ inline std::size_t digitsAtHand(const DigitRun& run, std::size_t digits) noexcep
     return digits < most ? digits : most;
 }
 
+// The further masks of the digit whose group is the batch's last, zero after its 13, taken from
+// the buffer until one is not zero: that one is its encrypted value. 0 when the buffer or the
+// room for them runs out first, having taken nothing.
+inline unsigned extendFromBuffer(DigitRun& run)
+{
+    if (run.longer == nullptr || run.longerCount == run.longerRoom) {
+        return 0;
+    }
+    for (std::size_t at = run.next; at < run.end; ++at) {
+        const auto mask = static_cast<unsigned>(run.bytes[at / 2] >> (4 * (at % 2)) & 0xF);
+        if (mask == 0) {
+            continue;
+        }
+        const std::size_t count = at + 1 - run.next;
+        if (count > run.extraRoom - run.extraCount) {
+            return 0;
+        }
+        for (std::size_t taken = run.next; taken <= at; ++taken) {
+            run.extraMasks[run.extraCount++]
+                = static_cast<std::uint8_t>(run.bytes[taken / 2] >> (4 * (taken % 2)) & 0xF);
+        }
+        run.longer[run.longerCount++] = {run.count - 1, count};
+        run.next = at + 1;
+        return mask;
+    }
+    return 0;
+}
+
 // After the digits before a zero one: takes that digit's group into the batch and its further
 // masks from the buffer. False, with the digit pending, when they are not at hand.
 inline bool passZeroDigit(DigitRun& run, char* text, std::size_t& d, std::size_t before)
