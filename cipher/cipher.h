@@ -12,7 +12,9 @@
 // empty; on an error it is left as it was.
 #pragma once
 
-#include "keyformat.h"
+#include "keyreader.h"
+#include "keywriter.h"
+#include "onestream.h"
 #include "random.h"
 #include "textconv/errors.h"
 
@@ -41,7 +43,7 @@ struct EncryptResult
 // loop here. It may start a nested encryption or decryption.
 using YieldFn = std::function<void()>;
 
-namespace detail {
+namespace arch {
 struct DigitRun;
 }
 
@@ -49,10 +51,9 @@ struct DigitRun;
 class Encryptor
 {
 public:
-    // path: how the digits are worked on, as GroupTextPath tells of the key's text; every path
-    // gives the same result.
+    // path: which room's code works on the digits (see cpupath.h); every path gives the same.
     explicit Encryptor(
-        RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, GroupTextPath path = GroupTextPath::Fastest);
+        RandomSource& random = systemRandom(), YieldFn onExtraMask = {}, CpuPath path = CpuPath::Fastest);
     Encryptor(const Encryptor&) = delete;
     Encryptor& operator=(const Encryptor&) = delete;
     // Wipes the masks it drew and those it kept for longer groups: they are the key.
@@ -75,15 +76,21 @@ private:
     unsigned extend(std::size_t group, std::size_t certainAfter);
     // certain: the masks still certain to be needed, this one included unless it is an extra.
     std::uint8_t nextMask(std::size_t certain);
+    // Makes room for one more longer group and one more extra mask.
+    void keepMore();
     void refill(std::size_t certain);
 
     RandomSource& m_random;
     YieldFn m_onExtraMask;
     // Encrypts digits while their masks stand in the buffer.
-    std::size_t (*m_encryptDigits)(detail::DigitRun& run, char* text, std::size_t digits);
-    // The longer groups of the groups not yet handed on, as MaskBatch lists them.
+    std::size_t (*m_encryptDigits)(arch::DigitRun& run, char* text, std::size_t digits);
+    // The longer groups of the groups not yet handed on, as MaskBatch lists them: the first
+    // m_longerCount and m_extraCount entries. The vectors are kept at their full size, which the
+    // runs write into without growing memory, and grow only in keepMore.
     std::vector<std::pair<std::size_t, std::size_t>> m_longer;
     std::vector<std::uint8_t> m_extraMasks;
+    std::size_t m_longerCount = 0;
+    std::size_t m_extraCount = 0;
     // The random bytes, and room past the last of them for the reads of whole words and vectors,
     // zeroed. Not zeroed whole: encrypting a short text would cost noticeably more.
     static constexpr std::size_t kReadSlack = 16;

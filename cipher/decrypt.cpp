@@ -1,5 +1,5 @@
 #include "cipher.h"
-#include "keyformat.h"
+#include "pipeline.h"
 #include "textconv/boxtext.h"
 #include "textconv/errors.h"
 
@@ -14,18 +14,19 @@ std::string decrypthexbytes(std::string& hexadesimals, std::string_view bitspass
 
 void decryptInto(std::string& plain, std::string& hexadesimals, std::string_view bitspassword)
 {
-    translateAllocationFailure([&] {
-        plain.resize(hexadesimals.size());
-        HexReader hex(ErrorInput::EncryptedHex);
-        plain.resize(hex.read(hexadesimals, plain.data()));
-        hex.finish();
-        KeyReader key(plain);
-        key.read(bitspassword);
-        key.finish();
-        if (!plain.empty()) {
-            hexadesimals.clear();
-        }
-    });
+    try {
+        translateAllocationFailure([&] {
+            StringDigits digits(plain);
+            decryptPieces(WholeText(hexadesimals), WholeText(bitspassword), digits);
+            digits.finish();
+            if (!plain.empty()) {
+                hexadesimals.clear();
+            }
+        });
+    } catch (...) {
+        plain.clear(); // partly decrypted digits are no result
+        throw;
+    }
 }
 
 } // namespace morvalen

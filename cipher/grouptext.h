@@ -1,9 +1,9 @@
 // The text of groups of the usual 13 masks, which is most of a key: made whole, group by group,
-// with AVX-512 or AVX2 where the processor has them and from a table of mask pairs where it does
-// not. Every path gives the same bytes; tests hold them to that.
+// by the code of the process's room (see cpupath.h). Every path gives the same bytes.
 #pragma once
 
-#include "keyformat.h"
+#include "cpupath.h"
+#include "maskbatch.h"
 
 #include <cstddef>
 #include <span>
@@ -19,6 +19,6 @@ char* writeMaskTexts(MaskGroup masks, char* out);
 // Writes the text of a batch's groups, kUsualGroupChars bytes each with its closing '|' and five
 // more for each further mask, to out, which has room for the text and kGroupTextSlack bytes more;
 // returns the text's length.
-std::size_t writeGroups(const MaskBatch& batch, char* out, GroupTextPath path = GroupTextPath::Fastest);
+std::size_t writeGroups(const MaskBatch& batch, char* out, CpuPath path = CpuPath::Fastest);
 
 } // namespace morvalen

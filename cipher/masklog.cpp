@@ -1,8 +1,9 @@
 #include "masklog.h"
 
+#include "byteorder.h"
+
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <sodium.h>
 #include <utility>
 
@@ -28,7 +29,7 @@ void MaskLog::groups(const MaskBatch& batch)
         if (m_groups == m_blocks.size() * kBlockRecords) {
             m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
         }
-        std::memcpy(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, &record, sizeof record);
+        storeRecord(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, record);
         ++m_groups;
     }
 }
@@ -42,12 +43,8 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
     std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
     std::size_t handed = 0;
     for (; handed < count && m_nextGroup < m_groups; ++handed, ++m_nextGroup) {
-        // One 8-byte read, the spare byte masked off: gathering seven bytes through the stack
-        // stalled on every record.
-        std::uint64_t record = 0;
-        std::memcpy(&record, m_blocks[m_nextGroup / kBlockRecords].get() + m_nextGroup % kBlockRecords * kRecordBytes,
-            sizeof record);
-        record &= (std::uint64_t {1} << (8 * kRecordBytes)) - 1;
+        const PackedGroup record
+            = loadRecord(m_blocks[m_nextGroup / kBlockRecords].get() + m_nextGroup % kBlockRecords * kRecordBytes);
         if (m_nextGroup != nextUnusualGroup) {
             usual[waiting++] = record;
             if (waiting == usual.size()) {
@@ -71,6 +68,18 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
     }
     key.usualGroups(std::span(usual).first(waiting));
     return handed;
+}
+
+void MaskLog::storeRecord(std::uint8_t* at, PackedGroup group)
+{
+    storeLittle(at, group);
+}
+
+PackedGroup MaskLog::loadRecord(const std::uint8_t* at)
+{
+    // One 8-byte read, the next record's byte masked off: gathering seven bytes through the
+    // stack stalled on every record.
+    return loadLittle<std::uint64_t>(at) & ((std::uint64_t {1} << (8 * kRecordBytes)) - 1);
 }
 
 } // namespace morvalen

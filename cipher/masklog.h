@@ -2,7 +2,7 @@
 // encrypted hex: 7 bytes a digit in place of its 66 characters of text.
 #pragma once
 
-#include "keyformat.h"
+#include "keywriter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +28,12 @@ public:
     // Writes the next groups not yet replayed, at most count of them, in the order they came;
     // returns how many it wrote.
     std::size_t replay(KeyWriter& key, std::size_t count);
+
+    // A record: a group's first 13 masks in 7 bytes, the first mask in the low half of the first
+    // byte, the same on every machine. Stored with one 8-byte write over at[0..7], so at[7], the
+    // next record's first byte, is written zero; loaded with one 8-byte read.
+    static void storeRecord(std::uint8_t* at, PackedGroup group);
+    static PackedGroup loadRecord(const std::uint8_t* at);
 
 private:
     // A group's first 13 masks fill 52 bits of a 7-byte record; the rare masks past them wait

@@ -2,6 +2,7 @@
 
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
+#include "cipher/pipeline.h"
 #include "io.h"
 #include "names.h"
 #include "output.h"
@@ -66,19 +67,12 @@ void encrypt(const Options& options, const Streams& streams)
     MaskGroupSink& groups = key ? static_cast<MaskGroupSink&>(keyWriter) : masks;
     const WipedOnExit wiped(keyText);
     naming(in.name(), in.name(), [&] {
-        HexReader hex(ErrorInput::PlainHex);
-        for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
-            char* digits = encrypted.room(piece.size());
-            const std::size_t count = hex.read(piece, digits);
-            for (std::size_t done = 0; done < count; done += kDigitsPerSlice) {
-                encryptor.encrypt({digits + done, std::min(kDigitsPerSlice, count - done)}, groups);
+        encryptPieces([&] { return in.next(); }, encrypted, encryptor, groups, kDigitsPerSlice,
+            [&] {
                 if (key) {
                     key->writeAndClear(keyText);
                 }
-            }
-            encrypted.append(count);
-        }
-        hex.finish();
+            });
     });
     if (!key) {
         out.write(encrypted.view());
@@ -112,36 +106,13 @@ void decrypt(const Options& options, const Streams& streams)
     Output out(options.output.value_or("-"), Output::Kind::Text, Output::Existing::Replace, streams.out);
     Input in = hexInput(options, streams);
     ByteBuffer digits;
-    const auto readHex
-        = [&](HexReader& hex, std::string_view piece) { digits.append(hex.read(piece, digits.room(piece.size()))); };
     if (options.key || options.operands.size() == 2) {
         Input keyIn
             = options.key ? Input::file(*options.key, streams.in) : Input::argument(options.operands[1], "BITS");
-        naming(in.name(), keyIn.name(), [&] {
-            HexReader hex(ErrorInput::EncryptedHex);
-            for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
-                readHex(hex, piece);
-            }
-            hex.finish();
-            KeyReader key(digits.span());
-            for (std::string_view piece = keyIn.next(); !piece.empty(); piece = keyIn.next()) {
-                key.read(piece);
-            }
-            key.finish();
-        });
+        naming(in.name(), keyIn.name(),
+            [&] { decryptPieces([&] { return in.next(); }, [&] { return keyIn.next(); }, digits); });
     } else {
-        naming(in.name(), in.name(), [&] {
-            OneStreamReader reader;
-            for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
-                if (!reader.inKey()) {
-                    digits.append(reader.readHex(piece, digits.room(piece.size())));
-                }
-                if (!piece.empty()) {
-                    reader.readKey(digits.span(), piece);
-                }
-            }
-            reader.finish(digits.span());
-        });
+        naming(in.name(), in.name(), [&] { decryptOneStream([&] { return in.next(); }, digits); });
     }
     out.write(digits.view());
     out.write("\n");
@@ -191,7 +162,9 @@ int run(std::span<char* const> args, const Streams& streams)
         warningsTo(streams.err);
         switch (options.command) {
         case Command::Help: printOut(streams.out, std::string(usageText())); break;
-        case Command::Version: printOut(streams.out, versionText()); break;
+        case Command::Version:
+            printOut(streams.out, versionText() + "cipher path: " + std::string(cpuPathName(processCpuPath())) + "\n");
+            break;
         case Command::Encrypt: encrypt(options, streams); break;
         case Command::Decrypt: decrypt(options, streams); break;
         }

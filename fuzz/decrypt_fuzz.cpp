@@ -5,7 +5,8 @@
 // The whole input read as one stream, hex and key split where the key begins, must read as its
 // two parts do.
 #include "cipher/cipher.h"
-#include "cipher/keyformat.h"
+#include "cipher/keyreader.h"
+#include "cipher/onestream.h"
 #include "fuzz_support.h"
 #include "textconv/boxtext.h"
 
@@ -63,7 +64,7 @@ TextPlace placeIn(std::string_view text, std::size_t offset)
 void inPieces(std::string_view text, std::uint64_t& seed, auto&& read)
 {
     for (std::size_t i = 0; i < text.size(); seed = seed * 6364136223846793005u + 1442695040888963407u) {
-        const std::size_t size = 1 + (seed >> 60);
+        const auto size = static_cast<std::size_t>(1 + (seed >> 60));
         read(text.substr(i, size));
         i += size;
     }

@@ -190,10 +190,11 @@ inline void checkMessage(const Error& error, ErrorInput input, std::string_view 
     check(message.substr(0, boxName(input).size() + 2) == std::string(boxName(input)) + ": ",
         "message names the wrong box", message);
     check(validUtf8(message), "message is not valid UTF-8", message);
-    check(std::none_of(message.begin(), message.end(), [](char c) { return c == 0x7F || (c >= 0 && c < 0x20); }),
+    check(std::none_of(
+              message.begin(), message.end(), [](char c) { return c == 0x7F || static_cast<unsigned char>(c) < 0x20; }),
         "message holds a control character", message);
     if (const std::size_t at = message.find("position "); at != std::string_view::npos) {
-        const std::size_t position = std::strtoull(std::string(message.substr(at + 9)).c_str(), nullptr, 10);
+        const unsigned long long position = std::strtoull(std::string(message.substr(at + 9)).c_str(), nullptr, 10);
         check(position >= 1 && position <= text.size(), "position outside the text", message);
     }
     check(error.hasPlace() != message.ends_with("each digit needs its own group."), "place missing or stray", message);

@@ -96,8 +96,8 @@ TEST(Encrypt, MatchesTheTextLevelComposition)
         EXPECT_EQ(firstDifference(fast.encryptingBits, reference.encryptingBits), "");
         EXPECT_EQ(input, "");
         // Every way of working on the digits the processor has gives the same.
-        for (const GroupTextPath path : testing::runnableGroupTextPaths()) {
-            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+        for (const CpuPath path : testing::runnableCpuPaths()) {
+            SCOPED_TRACE(cpuPathName(path));
             ScriptedRandom again(masks, 0x9);
             EncryptResult result {readHexDigits(plain, ErrorInput::PlainHex), ""};
             KeyWriter key(result.encryptingBits);
@@ -135,8 +135,8 @@ TEST(KeyText, EveryPathWritesEveryGroupAsItsMasks)
         }
         expected += groupText(masks);
     }
-    for (const GroupTextPath path : testing::runnableGroupTextPaths()) {
-        SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+    for (const CpuPath path : testing::runnableCpuPaths()) {
+        SCOPED_TRACE(cpuPathName(path));
         std::string text(expected.size() + kGroupTextSlack, '?');
         EXPECT_EQ(writeGroups({groups, longer, extraMasks}, text.data(), path), expected.size());
         EXPECT_EQ(firstDifference(text.substr(0, expected.size()), expected), "");

@@ -1,9 +1,11 @@
+#include "cipher/byteorder.h"
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "support/helpers.h"
 #include "textconv/boxtext.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 
 namespace morvalen {
@@ -38,8 +40,7 @@ std::string readEveryWay(std::string_view text, const auto& read)
     return whole;
 }
 
-std::string readKey(
-    std::string_view key, std::string digits, TextPlace start = {}, GroupTextPath path = GroupTextPath::Fastest)
+std::string readKey(std::string_view key, std::string digits, TextPlace start = {}, CpuPath path = CpuPath::Fastest)
 {
     return readEveryWay(key, [&](const Pieces& pieces) {
         std::string out = digits;
@@ -136,14 +137,14 @@ TEST(KeyReader, GroupsReadWholeAgreeWithEveryOneByteChange)
     const std::string groups = ",0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0110,0001|"
                                ",0001,0010,0100,1000,0011,0110,1100,1001,0101,1010,0111,1110,1111|"
                                ",1111,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0000,0001|";
-    const std::vector<GroupTextPath> paths = testing::runnableGroupTextPaths();
+    const std::vector<CpuPath> paths = testing::runnableCpuPaths();
     EXPECT_EQ(readKey(groups, "CFE", {}, paths.back()), "B90");
     for (std::size_t at = 0; at < 80; ++at) {
         for (const char c : {'0', '1', '2', ',', '-', '|', '}', ' ', '\n', '\xB1', 'l', '<'}) {
             std::string key = groups;
             key[at] = c;
-            const std::string plain = readKey(key, "CFE", {}, GroupTextPath::Plain);
-            for (const GroupTextPath path : std::span(paths).subspan(1)) {
+            const std::string plain = readKey(key, "CFE", {}, CpuPath::Plain);
+            for (const CpuPath path : std::span(paths).subspan(1)) {
                 EXPECT_EQ(readKey(key, "CFE", {}, path), plain)
                     << "byte " << at << " made " << c << ", path " << static_cast<int>(path);
             }
@@ -163,7 +164,8 @@ TEST(OneStreamReader, TheKeyBeginsAtTheFirstCommaOrBarAndPlacesCountOn)
              {" a5\n|\n,0101,1111,1111|", "A0"}, {"", ""}, {" \n ", ""},
              {"A5",
                  "Encrypting bits: 0 mask groups for 2 hex digits; each digit needs its own group. / 0 mask groups "
-                 "for 2 hex digits; each digit needs its own group. @18446744073709551615+0 uncited"},
+                 "for 2 hex digits; each digit needs its own group. @"
+                     + std::to_string(Error::kNoPlace) + "+0 uncited"},
              {"A5F|", "Hex encrypted: " + odd + " / " + odd + " @2+1 uncited"},
              {"A5 x|", "Hex encrypted: 'x' at position 4 is not a hex digit. / 'x' is not a hex digit. @3+1 1:4"},
              {"A5\n||\n,01|", "Encrypting bits: " + mask + " @6+3 3:1"}}) {
@@ -190,6 +192,31 @@ TEST(HexReader, AnyPiecesGiveTheDigitsAndPlacesOfTheWholeText)
     for (const std::string text : {"A\xC3\xA9", "A\xF0\x9F\x98\x80", "\xFF\xC3\xA9", "A\xF0\x9F ", "AB\xF0\x9F"}) {
         EXPECT_TRUE(readHex(text).starts_with("Hex to encrypt: ")) << text;
     }
+}
+
+// Words and mask records have one byte order on every machine, the first byte lowest: written out
+// byte by byte here, so that a store in the machine's own order fails on any processor whose order
+// is not little-endian, and a record that spills into the next one fails everywhere.
+TEST(MaskLog, RecordsAreSevenBytesTheFirstMaskLowestOnEveryMachine)
+{
+    const std::array<std::uint8_t, 8> counting {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(loadLittle<std::uint64_t>(counting.data()), 0x0807060504030201u);
+    EXPECT_EQ(loadLittle<std::uint32_t>(counting.data() + 4), 0x08070605u);
+    EXPECT_EQ(loadLittle<std::uint16_t>(counting.data() + 1), 0x0302u);
+    std::array<std::uint8_t, 16> bytes;
+    bytes.fill(0xEE);
+    storeLittle<std::uint16_t>(bytes.data() + 14, 0xA1B2);
+    // Masks 1, 2, ... D, then C, B, ... 0, each group's first lowest; byte 14 is the second
+    // record's spare, byte 15 untouched.
+    constexpr PackedGroup kFirst = 0xDCBA987654321;
+    constexpr PackedGroup kSecond = 0x0123456789ABC;
+    MaskLog::storeRecord(bytes.data(), kFirst);
+    MaskLog::storeRecord(bytes.data() + 7, kSecond);
+    const std::array<std::uint8_t, 16> expected {
+        0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB, 0x0D, 0xBC, 0x9A, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0xA1};
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(MaskLog::loadRecord(bytes.data()), kFirst);
+    EXPECT_EQ(MaskLog::loadRecord(bytes.data() + 7), kSecond);
 }
 
 // Hands every group both to a key text and to a log, counting those that took extra masks.

@@ -3,6 +3,7 @@
 #include "errors.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -35,12 +36,28 @@ double checkFloatingPoint(double value)
     return value;
 }
 
+namespace {
+
+// value rounded to a double. Where the processor computes in wider registers (the x87 unit of
+// i386), a product past the range of a double would otherwise stay finite.
+double rounded(double value)
+{
+    if constexpr (FLT_EVAL_METHOD == 0) {
+        return value;
+    } else {
+        const volatile double stored = value;
+        return stored;
+    }
+}
+
+} // namespace
+
 double powWhole(double base, int exponent)
 {
     double result = 1.0;
-    for (double factor = base; exponent > 0; exponent >>= 1, factor *= factor) {
+    for (double factor = base; exponent > 0; exponent >>= 1, factor = rounded(factor * factor)) {
         if (exponent & 1) {
-            result *= factor;
+            result = rounded(result * factor);
         }
     }
     return result;

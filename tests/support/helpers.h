@@ -1,6 +1,7 @@
 // Small helpers the test suites share.
 #pragma once
 
+#include "cipher/cpupath.h"
 #include "cipher/keyformat.h"
 #include "textconv/errors.h"
 
@@ -22,17 +23,23 @@
 #ifndef MORVALEN_ASAN
 #define MORVALEN_ASAN 0
 #endif
+#ifndef MORVALEN_TEST_EMULATED
+#define MORVALEN_TEST_EMULATED 0
+#endif
 
 namespace morvalen::testing {
 
 inline constexpr bool kUnderAddressSanitizer = MORVALEN_ASAN != 0;
+// Under qemu-user, as a cross build's tests run: the emulator shares the process, its limits and
+// its memory, and keeps some of the kernel's answers to itself.
+inline constexpr bool kUnderEmulator = MORVALEN_TEST_EMULATED != 0;
 
-// Every path this processor can run for whole groups, the plain one first.
-inline std::vector<GroupTextPath> runnableGroupTextPaths()
+// Every path this processor can run, the plain one first.
+inline std::vector<CpuPath> runnableCpuPaths()
 {
-    std::vector<GroupTextPath> paths;
-    for (const GroupTextPath path : {GroupTextPath::Plain, GroupTextPath::Vector, GroupTextPath::Wide}) {
-        if (hasGroupTextPath(path)) {
+    std::vector<CpuPath> paths;
+    for (const CpuPath path : kCpuPaths) {
+        if (runsCpuPath(path)) {
             paths.push_back(path);
         }
     }
