@@ -3,6 +3,7 @@
 #include "cipher/cipher.h"
 #include "cipher/masklog.h"
 #include "io.h"
+#include "mistakes.h"
 #include "names.h"
 #include "output.h"
 #include "secret.h"
@@ -34,10 +35,16 @@ void naming(const std::string& hexName, const std::string& keyName, Read&& read)
     }
 }
 
+// An operand's text, or standard input for "-".
+Input operandInput(const std::string& operand, std::string name, const Streams& streams)
+{
+    return operand == "-" ? Input::file("-", streams.in) : Input::argument(operand, std::move(name));
+}
+
 Input hexInput(const Options& options, const Streams& streams)
 {
     return options.operands.empty() ? Input::file(options.input.value_or("-"), streams.in)
-                                    : Input::argument(options.operands.front(), "HEX");
+                                    : operandInput(options.operands.front(), "HEX", streams);
 }
 
 } // namespace
@@ -116,13 +123,18 @@ void decrypt(const Options& options, const Streams& streams)
         = [&](HexReader& hex, std::string_view piece) { digits.append(hex.read(piece, digits.room(piece.size()))); };
     if (options.key || options.operands.size() == 2) {
         Input keyIn
-            = options.key ? Input::file(*options.key, streams.in) : Input::argument(options.operands[1], "BITS");
+            = options.key ? Input::file(*options.key, streams.in) : operandInput(options.operands[1], "BITS", streams);
         naming(in.name(), keyIn.name(), [&] {
             HexReader hex(ErrorInput::EncryptedHex);
+            Start start = Start::Unknown;
             for (std::string_view piece = in.next(); !piece.empty(); piece = in.next()) {
+                if (start == Start::Unknown && (start = startOf(piece)) == Start::Key) {
+                    throw keyInsteadOfHex(in.name(), options);
+                }
                 readHex(hex, piece);
             }
             hex.finish();
+            warnIfPlainHex(digits.view(), in.name(), streams.err);
             KeyReader key(digits.span());
             for (std::string_view piece = keyIn.next(); !piece.empty(); piece = keyIn.next()) {
                 key.read(piece);
@@ -136,9 +148,18 @@ void decrypt(const Options& options, const Streams& streams)
                 if (!reader.inKey()) {
                     digits.append(reader.readHex(piece, digits.room(piece.size())));
                 }
+                if (!piece.empty() && !reader.inKey()) { // where the key begins
+                    if (digits.view().empty()) {
+                        throw keyInsteadOfHex(in.name(), options);
+                    }
+                    warnIfPlainHex(digits.view(), in.name(), streams.err);
+                }
                 if (!piece.empty()) {
                     reader.readKey(digits.span(), piece);
                 }
+            }
+            if (!reader.inKey() && !digits.view().empty()) {
+                throw noKeyAfterHex(in.name());
             }
             reader.finish(digits.span());
         });
@@ -187,6 +208,7 @@ int run(std::span<char* const> args, const Streams& streams)
 {
     try {
         const Options options = parseOptions(args);
+        checkOperandsAreNotFiles(options);
         checkDistinctFiles(options, streams);
         warningsTo(streams.err);
         switch (options.command) {
@@ -197,7 +219,9 @@ int run(std::span<char* const> args, const Streams& streams)
         }
         return 0;
     } catch (const UsageError& e) {
-        print(streams.err, "morvalen-cli: " + e.message + "\nTry 'morvalen-cli --help' for more information.\n");
+        const std::string hint = e.hint.empty() ? "" : e.hint + "\n";
+        print(streams.err,
+            "morvalen-cli: " + e.message + "\n" + hint + "Try 'morvalen-cli --help' for more information.\n");
         return 2;
     } catch (const NamedError& e) {
         print(streams.err, "morvalen-cli: " + describe(e) + "\n");
