@@ -72,6 +72,12 @@ std::string printableName(std::string_view name)
     return quoted + "'";
 }
 
+void warn(int fd, std::string_view what)
+{
+    const std::string warning = "morvalen-cli: warning: " + std::string(what) + "\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(fd, warning.data(), warning.size());
+}
+
 Input::Input(int fd, bool owned, std::string name, std::string_view text)
     : m_fd(fd)
     , m_owned(owned)

@@ -4,9 +4,7 @@
 #include "textconv/boxtext.h"
 
 #include <algorithm>
-#include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace morvalen::cli {
 namespace {
@@ -72,9 +70,7 @@ void warnIfPlainHex(std::string_view digits, const std::string& name, int err)
     if (digits.find('0') == std::string_view::npos) {
         return;
     }
-    const std::string warning = "morvalen-cli: warning: " + printableName(name)
-        + " holds the digit 0, which encrypted hex never does: is this plain hex?\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(err, warning.data(), warning.size());
+    warn(err, printableName(name) + " holds the digit 0, which encrypted hex never does: is this plain hex?");
 }
 
 } // namespace morvalen::cli

@@ -428,9 +428,8 @@ void Output::place()
     }
     syncFolder();
     if (m_exposed) {
-        const std::string warning = "morvalen-cli: warning: " + printableName(m_name)
-            + ": other users can read this key: its file system keeps no permissions.\n";
-        [[maybe_unused]] const ssize_t ignored = ::write(g_warnings, warning.data(), warning.size());
+        warn(g_warnings,
+            printableName(m_name) + ": other users can read this key: its file system keeps no permissions.");
     }
 }
 

@@ -1,6 +1,5 @@
 #include "primitives.h"
 
-#include "errors.h"
 
 #include <algorithm>
 #include <charconv>
@@ -14,7 +13,7 @@ std::int32_t toInt32(double value)
     // nearbyint rounds half to even in the default rounding mode.
     const double rounded = std::nearbyint(value);
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
-        throw Error(ErrorKind::Overflow, "Overflow: the value does not fit a 32-bit integer.");
+        throw Fault(FaultKind::Overflow, "Overflow: the value does not fit a 32-bit integer.");
     }
     return static_cast<std::int32_t>(rounded);
 }
@@ -22,7 +21,7 @@ std::int32_t toInt32(double value)
 std::int16_t toInt16Length(std::size_t length)
 {
     if (length > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) {
-        throw Error(ErrorKind::Overflow, "Overflow: the text is longer than 32767 characters.");
+        throw Fault(FaultKind::Overflow, "Overflow: the text is longer than 32767 characters.");
     }
     return static_cast<std::int16_t>(length);
 }
@@ -30,7 +29,7 @@ std::int16_t toInt16Length(std::size_t length)
 double checkFloatingPoint(double value)
 {
     if (!std::isfinite(value)) {
-        throw Error(ErrorKind::FloatingPoint, "Floating-point error: the computation overflowed or was invalid.");
+        throw Fault(FaultKind::FloatingPoint, "Floating-point error: the computation overflowed or was invalid.");
     }
     return value;
 }
@@ -84,29 +83,9 @@ double strictNumber(std::string_view text)
     // Quote the text only when it shows as it is: a long or unprintable one would bury the message.
     const bool showable
         = text.size() <= 32 && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
-    throw Error(ErrorKind::TypeMismatch,
+    throw Fault(FaultKind::TypeMismatch,
         showable ? "Type mismatch: '" + std::string(text) + "' is not a number."
                  : std::string("Type mismatch: the text is not a number."));
-}
-
-std::string integerText(std::int64_t value)
-{
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, end);
-}
-
-std::string hexText(std::uint32_t value)
-{
-    char buffer[16];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, 16);
-    std::string text(buffer, end);
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'f') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
 }
 
 } // namespace morvalen

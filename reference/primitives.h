@@ -1,9 +1,11 @@
 // The exact numeric and text semantics the conversions rest on: 32-bit integers reached from
 // doubles by rounding half to even, 16-bit length counters, a floating-point status test, and
-// the strict and lenient ways of reading text as a number. Each raises the Error kind named.
-// Reference semantics, run by no program (see README.md), but for integerText and hexText, which
-// the programs' messages use.
+// the strict and lenient ways of reading text as a number. Each raises the Fault named.
+// Reference semantics, run by no program (see README.md).
 #pragma once
+
+#include "fault.h"
+#include "textconv/primitives.h"
 
 #include <cstdint>
 #include <string>
@@ -30,10 +32,5 @@ int lenientDigit(char c);
 // TypeMismatch on anything else, the empty text included.
 double strictNumber(std::string_view text);
 
-// Decimal text of an integer, minus sign when negative.
-std::string integerText(std::int64_t value);
-
-// Upper-case hex digits of a non-negative value, no leading zeros ("0" for zero).
-std::string hexText(std::uint32_t value);
 
 } // namespace morvalen
