@@ -208,7 +208,7 @@ int run(std::span<char* const> args, const Streams& streams)
 {
     try {
         const Options options = parseOptions(args);
-        checkOperandsAreNotFiles(options);
+        checkOperands(options);
         checkDistinctFiles(options, streams);
         warningsTo(streams.err);
         switch (options.command) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 
 namespace morvalen::cli {
 namespace {
@@ -25,17 +26,22 @@ bool holdsOnlyCipherText(std::string_view text)
 
 } // namespace
 
-void checkOperandsAreNotFiles(const Options& options)
+void checkOperands(const Options& options)
 {
-    const char* const options_[] = {"-i", "-k"};
+    const char* const kOptionFor[] = {"-i", "-k"};
     for (std::size_t i = 0; i < options.operands.size() && i < 2; ++i) {
         const std::string& operand = options.operands[i];
         if (operand != "-" && !holdsOnlyCipherText(operand) && namesFile(operand)) {
             const std::string name = printableName(operand);
             throw UsageError {(i == 0 ? "HEX" : "BITS") + (" " + name + " is the name of a file, not ")
                     + (i == 0 ? "hex." : "a key."),
-                std::string("To read the file, give it as ") + options_[i] + " " + name + "."};
+                std::string("To read the file, give it as ") + kOptionFor[i] + " " + name + "."};
         }
+    }
+    // HEX alone holds the key too only where one stream's ',' or '|' is in it.
+    if (options.command == Command::Decrypt && !options.key && options.operands.size() == 1
+        && options.operands.front() != "-" && options.operands.front().find_first_of(",|") == std::string::npos) {
+        throw noKeyAfterHex("HEX", "Give the key with -k KEYFILE, or as BITS after HEX.");
     }
 }
 
@@ -59,10 +65,10 @@ UsageError keyInsteadOfHex(const std::string& name, const Options& options)
     return UsageError {printableName(name) + " holds a key where the encrypted hex belongs.", hint};
 }
 
-UsageError noKeyAfterHex(const std::string& name)
+UsageError noKeyAfterHex(const std::string& name, std::string hint)
 {
-    return UsageError {"no key given: " + printableName(name) + " holds no key after the encrypted hex.",
-        "Give the key with -k KEYFILE."};
+    return UsageError {
+        "no key given: " + printableName(name) + " holds no key after the encrypted hex.", std::move(hint)};
 }
 
 void warnIfPlainHex(std::string_view digits, const std::string& name, int err)

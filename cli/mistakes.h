@@ -10,8 +10,9 @@
 
 namespace morvalen::cli {
 
-// A usage error for HEX or BITS that is not hex or a key but names a file that exists.
-void checkOperandsAreNotFiles(const Options& options);
+// A usage error for HEX or BITS that is not hex or a key but names a file that exists, and for
+// decrypt's HEX without a key after it and without -k or BITS.
+void checkOperands(const Options& options);
 
 // Whether the first character of text that is not blank is one a key begins with: ',' or '|'.
 // Blank or empty text says nothing; the caller asks again with its next piece.
@@ -26,7 +27,7 @@ Start startOf(std::string_view text);
 // The usage error for an input that holds a key where the encrypted hex belongs.
 UsageError keyInsteadOfHex(const std::string& name, const Options& options);
 // The usage error for one stream that ends after its encrypted hex.
-UsageError noKeyAfterHex(const std::string& name);
+UsageError noKeyAfterHex(const std::string& name, std::string hint = "Give the key with -k KEYFILE.");
 
 // Warns on err when the encrypted hex in digits holds a 0, which encryption never writes.
 void warnIfPlainHex(std::string_view digits, const std::string& name, int err);

@@ -126,12 +126,6 @@ void checkCombination(const Options& o)
             o.key != "-" || !hexFromStdin, "-k - reads the key from standard input, so the hex needs HEX or -i FILE.");
         check(o.operands.size() < 2 || !hexFromStdin || o.operands[1] != "-",
             "HEX and BITS are both '-': standard input can give only one of them.");
-        // HEX alone holds the key too only where one stream's ',' or '|' is in it.
-        if (!o.key && o.operands.size() == 1 && !hexFromStdin
-            && o.operands.front().find_first_of(",|") == std::string::npos) {
-            throw UsageError {"no key given: HEX holds no key after the encrypted hex.",
-                "Give the key with -k KEYFILE, or as BITS after HEX."};
-        }
     }
 }
 

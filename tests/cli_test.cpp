@@ -405,6 +405,8 @@ TEST_F(Cli, MistakesAreToldAsWhatWasMeant)
             keyFirst + "Were -i and -k swapped? -i takes the encrypted hex, -k the key.\n"},
         {{"encrypt", "p.hex"}, "", 2,
             "HEX p.hex is the name of a file, not hex.\nTo read the file, give it as -i p.hex.\n"},
+        {{"decrypt", "p.enc"}, "", 2,
+            "HEX p.enc is the name of a file, not hex.\nTo read the file, give it as -i p.enc.\n"},
         {{"decrypt", "1F", "p.key"}, "", 2,
             "BITS p.key is the name of a file, not a key.\nTo read the file, give it as -k p.key.\n"},
         {{"decrypt", "-", "-"}, "", 2, "HEX and BITS are both '-': standard input can give only one of them.\n"},
