@@ -58,15 +58,15 @@ constexpr std::size_t kHelpColumn = 22; // where the options' descriptions begin
 std::string makeUsage()
 {
     std::string text(kUsageHead);
-    for (const OptionSpec& spec : optionTable()) {
-        std::string head = spec.shortName != 0 ? std::string("  -") + spec.shortName + ", " : std::string(6, ' ');
-        head += "--" + std::string(spec.longName);
-        if (!spec.argument.empty()) {
-            head += "=" + std::string(spec.argument);
+    for (const OptionEntry& entry : optionTable()) {
+        std::string head = entry.shortName != 0 ? std::string("  -") + entry.shortName + ", " : std::string(6, ' ');
+        head += "--" + std::string(entry.longName);
+        if (!entry.argument.empty()) {
+            head += "=" + std::string(entry.argument);
         }
         head.resize(kHelpColumn, ' ');
         // Each line of the description after the first begins at the same column.
-        std::string_view help = spec.help;
+        std::string_view help = entry.help;
         for (std::size_t end = help.find('\n'); !help.empty(); end = help.find('\n')) {
             text += head + std::string(help.substr(0, end)) + "\n";
             head.assign(kHelpColumn, ' ');
@@ -80,10 +80,10 @@ std::string makeUsage()
 std::string makeShortOptions()
 {
     std::string text = ":";
-    for (const OptionSpec& spec : optionTable()) {
-        if (spec.shortName != 0) {
-            text += spec.shortName;
-            text += spec.argument.empty() ? "" : ":";
+    for (const OptionEntry& entry : optionTable()) {
+        if (entry.shortName != 0) {
+            text += entry.shortName;
+            text += entry.argument.empty() ? "" : ":";
         }
     }
     return text;
@@ -92,9 +92,9 @@ std::string makeShortOptions()
 std::vector<option> makeLongOptions()
 {
     std::vector<option> options;
-    for (const OptionSpec& spec : optionTable()) {
+    for (const OptionEntry& entry : optionTable()) {
         options.push_back(
-            {spec.longName.data(), spec.argument.empty() ? no_argument : required_argument, nullptr, spec.code});
+            {entry.longName.data(), entry.argument.empty() ? no_argument : required_argument, nullptr, entry.code});
     }
     options.push_back({nullptr, 0, nullptr, 0});
     return options;
@@ -178,9 +178,9 @@ Options parseOptions(std::span<char* const> args)
     }
 }
 
-std::span<const OptionSpec> optionTable()
+std::span<const OptionEntry> optionTable()
 {
-    static constexpr OptionSpec kOptions[] = {
+    static constexpr OptionEntry kOptions[] = {
         {'i', 'i', "input", "FILE", "read the input from FILE; no -i and no HEX: standard input"},
         {'o', 'o', "output", "FILE", "write the output to FILE; no -o: standard output"},
         {'k', 'k', "key", "KEYFILE",

@@ -41,7 +41,7 @@ Options parseOptions(std::span<char* const> args);
 
 // One option, as getopt_long, the help and the tests that hold the manual and the completion to
 // it all take it.
-struct OptionSpec
+struct OptionEntry
 {
     char shortName; // 0 for a long option alone
     int code; // what getopt_long returns for it
@@ -49,7 +49,7 @@ struct OptionSpec
     std::string_view argument; // empty for an option without one
     std::string_view help; // lines of at most 58 characters, to fit 80 columns, split by '\n'
 };
-std::span<const OptionSpec> optionTable();
+std::span<const OptionEntry> optionTable();
 
 std::string_view usageText();
 std::string versionText();

@@ -339,16 +339,17 @@ TEST_F(Cli, TheHelpTheManualAndTheCompletionFollowTheOptionTable)
     const std::string manual = read(MORVALEN_SOURCE_DIR "/share/man/morvalen-cli.1.scd");
     const std::string completion = read(MORVALEN_SOURCE_DIR "/share/completion/morvalen-cli");
     std::set<std::string> table;
-    for (const cli::OptionSpec& spec : cli::optionTable()) {
-        const std::string name = "--" + std::string(spec.longName);
+    for (const cli::OptionEntry& entry : cli::optionTable()) {
+        const std::string name = "--" + std::string(entry.longName);
         table.insert(name);
-        std::string entry = spec.shortName != 0 ? "*-" + std::string(1, spec.shortName) + "*, " : "";
-        entry += "*" + name + "*" + (spec.argument.empty() ? "\n" : "=_" + std::string(spec.argument) + "_\n");
-        EXPECT_NE(manual.find("\n" + entry), std::string::npos) << entry;
-        EXPECT_NE(help.find(name + (spec.argument.empty() ? " " : "=" + std::string(spec.argument))), std::string::npos)
+        std::string manualLine = entry.shortName != 0 ? "*-" + std::string(1, entry.shortName) + "*, " : "";
+        manualLine += "*" + name + "*" + (entry.argument.empty() ? "\n" : "=_" + std::string(entry.argument) + "_\n");
+        EXPECT_NE(manual.find("\n" + manualLine), std::string::npos) << manualLine;
+        EXPECT_NE(
+            help.find(name + (entry.argument.empty() ? " " : "=" + std::string(entry.argument))), std::string::npos)
             << name;
-        if (spec.shortName != 0) {
-            EXPECT_NE(help.find("-" + std::string(1, spec.shortName) + ", " + name), std::string::npos) << name;
+        if (entry.shortName != 0) {
+            EXPECT_NE(help.find("-" + std::string(1, entry.shortName) + ", " + name), std::string::npos) << name;
         }
     }
     // No option the table lacks: every long option the manual or the completion names is in it.
