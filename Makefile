@@ -21,7 +21,11 @@ build: deps
 test: build
 	ctest --preset $(PRESET)
 
-run: build
+# The window and the libraries it links, nothing more: tests, benchmarks and fuzz replays wait for
+# make test.
+run: deps
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) --target morvalen
 	$(BUILD)/app/morvalen
 
 bench: deps

@@ -1,18 +1,13 @@
 #include "Form1.h"
+#include "textconv/secretblock.h"
 #include "version.h"
 
 #include <QApplication>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 
 int main(int argc, char* argv[])
 {
-    // The boxes hold keys and plain hex: no core file, and no reading of this process's memory
-    // by other programs of the same user. The desktop's services reach the window through its
-    // sockets, which this leaves alone.
-    ::prctl(PR_SET_DUMPABLE, 0);
-    const rlimit noCore {0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
+    // The boxes hold keys and plain hex.
+    morvalen::hardenProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvalen"));
     QApplication::setApplicationVersion(QStringLiteral(MORVALEN_VERSION));

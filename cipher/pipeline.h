@@ -87,17 +87,25 @@ void decryptPieces(NextHex&& hexPieces, NextKey&& keyPieces, Digits& digits)
 }
 
 // The same from one text that holds the encrypted hex and then its key (see OneStreamReader).
-template<PieceSource Next, DigitStore Digits>
-void decryptOneStream(Next&& next, Digits& digits)
+// keyBegins() is called once, where the key begins, and noKey() where the text ends without one,
+// so that a front end can tell what the text looks like before the reader judges it.
+template<PieceSource Next, DigitStore Digits, std::invocable KeyBegins, std::invocable NoKey>
+void decryptOneStream(Next&& next, Digits& digits, KeyBegins&& keyBegins, NoKey&& noKey)
 {
     OneStreamReader reader;
     for (std::string_view piece = next(); !piece.empty(); piece = next()) {
         if (!reader.inKey()) {
             digits.append(reader.readHex(piece, digits.room(piece.size())));
+            if (!piece.empty()) {
+                keyBegins();
+            }
         }
         if (!piece.empty()) {
             reader.readKey(digits.span(), piece);
         }
+    }
+    if (!reader.inKey()) {
+        noKey();
     }
     reader.finish(digits.span());
 }

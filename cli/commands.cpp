@@ -4,6 +4,7 @@
 #include "cipher/masklog.h"
 #include "cipher/pipeline.h"
 #include "io.h"
+#include "mistakes.h"
 #include "names.h"
 #include "output.h"
 #include "secret.h"
@@ -15,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace morvalen::cli {
 namespace {
@@ -35,10 +37,16 @@ void naming(const std::string& hexName, const std::string& keyName, Read&& read)
     }
 }
 
+// An operand's text, or standard input for "-".
+Input operandInput(const std::string& operand, std::string name, const Streams& streams)
+{
+    return operand == "-" ? Input::file("-", streams.in) : Input::argument(operand, std::move(name));
+}
+
 Input hexInput(const Options& options, const Streams& streams)
 {
     return options.operands.empty() ? Input::file(options.input.value_or("-"), streams.in)
-                                    : Input::argument(options.operands.front(), "HEX");
+                                    : operandInput(options.operands.front(), "HEX", streams);
 }
 
 } // namespace
@@ -108,11 +116,41 @@ void decrypt(const Options& options, const Streams& streams)
     ByteBuffer digits;
     if (options.key || options.operands.size() == 2) {
         Input keyIn
-            = options.key ? Input::file(*options.key, streams.in) : Input::argument(options.operands[1], "BITS");
-        naming(in.name(), keyIn.name(),
-            [&] { decryptPieces([&] { return in.next(); }, [&] { return keyIn.next(); }, digits); });
+            = options.key ? Input::file(*options.key, streams.in) : operandInput(options.operands[1], "BITS", streams);
+        naming(in.name(), keyIn.name(), [&] {
+            Start start = Start::Unknown;
+            const auto hexPieces = [&] {
+                const std::string_view piece = in.next();
+                if (start == Start::Unknown && (start = startOf(piece)) == Start::Key) {
+                    throw keyInsteadOfHex(in.name(), options);
+                }
+                return piece;
+            };
+            // The key is first asked for once the whole encrypted hex is read.
+            bool hexRead = false;
+            const auto keyPieces = [&] {
+                if (!std::exchange(hexRead, true)) {
+                    warnIfPlainHex(digits.view(), in.name(), streams.err);
+                }
+                return keyIn.next();
+            };
+            decryptPieces(hexPieces, keyPieces, digits);
+        });
     } else {
-        naming(in.name(), in.name(), [&] { decryptOneStream([&] { return in.next(); }, digits); });
+        naming(in.name(), in.name(), [&] {
+            decryptOneStream([&] { return in.next(); }, digits,
+                [&] {
+                    if (digits.view().empty()) {
+                        throw keyInsteadOfHex(in.name(), options);
+                    }
+                    warnIfPlainHex(digits.view(), in.name(), streams.err);
+                },
+                [&] {
+                    if (!digits.view().empty()) {
+                        throw noKeyAfterHex(in.name());
+                    }
+                });
+        });
     }
     out.write(digits.view());
     out.write("\n");
@@ -158,6 +196,7 @@ int run(std::span<char* const> args, const Streams& streams)
 {
     try {
         const Options options = parseOptions(args);
+        checkOperands(options);
         checkDistinctFiles(options, streams);
         warningsTo(streams.err);
         switch (options.command) {
@@ -170,7 +209,9 @@ int run(std::span<char* const> args, const Streams& streams)
         }
         return 0;
     } catch (const UsageError& e) {
-        print(streams.err, "morvalen-cli: " + e.message + "\nTry 'morvalen-cli --help' for more information.\n");
+        const std::string hint = e.hint.empty() ? "" : e.hint + "\n";
+        print(streams.err,
+            "morvalen-cli: " + e.message + "\n" + hint + "Try 'morvalen-cli --help' for more information.\n");
         return 2;
     } catch (const NamedError& e) {
         print(streams.err, "morvalen-cli: " + describe(e) + "\n");

@@ -1,5 +1,7 @@
 #include "io.h"
 
+#include "textconv/boxtext.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -25,28 +27,14 @@ std::string errorText(int error)
     return std::strerror(error);
 }
 
-// Length of the valid UTF-8 sequence at the start of text that a terminal shows as a character,
-// or 0 for a control character or a byte that starts no valid sequence.
+// Bytes of the character at the start of text when a terminal shows it as one (valid UTF-8, by
+// the product's one decoder, and no control character), or 0.
 std::size_t shownLength(std::string_view text)
 {
-    const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
-    const unsigned lead = byte(0);
-    if (lead < 0x80) {
-        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    }
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || (lead == 0xC2 && byte(1) < 0xA0)) {
-        return 0; // stray, overlong or too large, or a C1 control character
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    const unsigned second = byte(1);
-    const bool overlong = (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90);
-    const bool outside = (lead == 0xED && second >= 0xA0) || (lead == 0xF4 && second >= 0x90);
-    return overlong || outside ? 0 : length;
+    const DecodedCharacter c = decodeCharacter(text, 0);
+    const bool invalid = c.codePoint == 0xFFFD && c.length == 1;
+    const bool control = c.codePoint < 0x20 || (c.codePoint >= 0x7F && c.codePoint < 0xA0);
+    return invalid || control ? 0 : c.length;
 }
 
 } // namespace
@@ -82,6 +70,12 @@ std::string printableName(std::string_view name)
         quoted += "''";
     }
     return quoted + "'";
+}
+
+void warn(int fd, std::string_view what)
+{
+    const std::string warning = "morvalen-cli: warning: " + std::string(what) + "\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(fd, warning.data(), warning.size());
 }
 
 Input::Input(int fd, bool owned, std::string name, std::string_view text)

@@ -27,6 +27,10 @@ struct FileError
 // or malformed UTF-8 in a file name reaches the terminal.
 std::string printableName(std::string_view name);
 
+// Writes "morvalen-cli: warning: " and what to fd, as one write; a warning that cannot be written
+// is dropped, since it stops nothing.
+void warn(int fd, std::string_view what);
+
 // One input: a file, standard input ("-") or the text of an argument. A UTF-8 byte order mark at
 // its very start is skipped.
 class Input

@@ -219,12 +219,15 @@ void checkDistinctFiles(const Options& options, const Streams& streams)
     const std::string output = options.output.value_or("-");
     outputs.push_back({label("-o", output, "standard output"), ofOutput(output, streams.out)});
     std::vector<Named> inputs;
-    if (options.operands.empty()) {
-        const std::string input = options.input.value_or("-");
+    // HEX and BITS given as "-" read standard input.
+    if (options.operands.empty() || options.operands.front() == "-") {
+        const std::string input = options.operands.empty() ? options.input.value_or("-") : "-";
         inputs.push_back({label("-i", input, "standard input"), ofInput(input, streams.in)});
     }
-    if (!encrypting && options.key) {
-        inputs.push_back({label("-k", *options.key, "standard input"), ofInput(*options.key, streams.in)});
+    const bool keyFromStdin = options.operands.size() == 2 && options.operands[1] == "-";
+    if (!encrypting && (options.key || keyFromStdin)) {
+        const std::string key = options.key.value_or("-");
+        inputs.push_back({label("-k", key, "standard input"), ofInput(key, streams.in)});
     }
     const auto check = [](const Named& a, const Named& b) {
         if (a.identity && a.identity == b.identity) {

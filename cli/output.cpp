@@ -1,13 +1,12 @@
 #include "output.h"
 
+#include "heldnames.h"
 #include "names.h"
 #include "secret.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -23,50 +22,7 @@ namespace {
 // What is held back stays in memory up to this size, and goes to a temporary file beyond it.
 constexpr std::size_t kHeldInMemory = std::size_t {4} << 20;
 
-// Names to remove should the program be ended by a signal: named temporaries, and a key placed
-// before the output that belongs with it was written. Each is a folder's descriptor and a name
-// in it, so that no path grows past what the system calls take. Plain arrays, since a handler
-// may touch nothing else.
-struct HeldName
-{
-    volatile std::sig_atomic_t inUse;
-    int folder;
-    std::array<char, NAME_MAX + 1> name;
-};
-std::array<HeldName, 4> g_names {};
 int g_warnings = STDERR_FILENO;
-
-extern "C" void removeNamesAndDie(int signal)
-{
-    for (const HeldName& held : g_names) {
-        if (held.inUse != 0) {
-            ::unlinkat(held.folder, held.name.data(), 0);
-        }
-    }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-int holdName(int folder, const std::string& name)
-{
-    for (std::size_t slot = 0; slot < g_names.size(); ++slot) {
-        HeldName& held = g_names[slot];
-        if (held.inUse == 0 && name.size() <= NAME_MAX) {
-            held.folder = folder;
-            std::memcpy(held.name.data(), name.c_str(), name.size() + 1);
-            held.inUse = 1;
-            return static_cast<int>(slot);
-        }
-    }
-    return -1;
-}
-
-void releaseName(int& slot)
-{
-    if (slot >= 0) {
-        g_names[static_cast<std::size_t>(std::exchange(slot, -1))].inUse = 0;
-    }
-}
 
 StepObserver& observer()
 {
@@ -148,23 +104,6 @@ bool noPermissions(int error)
 
 } // namespace
 
-void removeTemporariesOnSignals()
-{
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction action
-        {
-        };
-        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
-        if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
-            action.sa_handler = removeNamesAndDie;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = 0;
-            ::sigaction(signal, &action, nullptr);
-        }
-    }
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
 void warningsTo(int fd)
 {
     g_warnings = fd;
@@ -174,58 +113,6 @@ void observeSteps(StepObserver steps)
 {
     observer() = std::move(steps);
 }
-
-// The folder locks of a pair, taken once per folder, in an order all writers share.
-class PairLock
-{
-public:
-    PairLock(Output& key, Output& text)
-    {
-        m_key = &key;
-        m_text = &text;
-        std::array<Output*, 2> outputs {&key, &text};
-        std::array<struct stat, 2> folders {};
-        for (std::size_t i = 0; i < 2; ++i) {
-            if (outputs[i]->inPlace() || ::fstat(outputs[i]->m_folderFd, &folders[i]) != 0) {
-                outputs[i] = nullptr;
-            }
-        }
-        Output* sharing = nullptr; // one open folder locks it for both
-        if (outputs[0] != nullptr && outputs[1] != nullptr && folders[0].st_dev == folders[1].st_dev
-            && folders[0].st_ino == folders[1].st_ino) {
-            sharing = std::exchange(outputs[1], nullptr);
-        } else if (outputs[0] != nullptr && outputs[1] != nullptr
-            && std::pair(folders[1].st_dev, folders[1].st_ino) < std::pair(folders[0].st_dev, folders[0].st_ino)) {
-            std::swap(outputs[0], outputs[1]);
-        }
-        for (Output* output : outputs) {
-            // A file system without locks is written unlocked, as before there were any.
-            if (output != nullptr && ::flock(output->m_folderFd, LOCK_EX) == 0) {
-                output->m_locked = true;
-                m_held[m_count++] = output->m_folderFd;
-                if (sharing != nullptr) {
-                    sharing->m_locked = true;
-                }
-            }
-        }
-    }
-    PairLock(const PairLock&) = delete;
-    PairLock& operator=(const PairLock&) = delete;
-    ~PairLock()
-    {
-        for (std::size_t i = 0; i < m_count; ++i) {
-            ::flock(m_held[i], LOCK_UN);
-        }
-        m_key->m_locked = false;
-        m_text->m_locked = false;
-    }
-
-private:
-    std::array<int, 2> m_held {};
-    std::size_t m_count = 0;
-    Output* m_key = nullptr;
-    Output* m_text = nullptr;
-};
 
 Output::Output(const std::string& path, Kind kind, Existing existing, int standardOutput)
     : m_kind(kind)
@@ -261,7 +148,7 @@ void Output::open(const std::string& path)
         return;
     case Destination::Kind::Regular:
         if (m_existing == Existing::Refuse) {
-            throw FileError {m_name, "exists; use -f to replace it."};
+            refuseExisting();
         }
         // setuid, setgid and sticky bits stay with the old file: they were given to other contents.
         openTemporary(
@@ -541,9 +428,8 @@ void Output::place()
     }
     syncFolder();
     if (m_exposed) {
-        const std::string warning = "morvalen-cli: warning: " + printableName(m_name)
-            + ": other users can read this key: its file system keeps no permissions.\n";
-        [[maybe_unused]] const ssize_t ignored = ::write(g_warnings, warning.data(), warning.size());
+        warn(g_warnings,
+            printableName(m_name) + ": other users can read this key: its file system keeps no permissions.");
     }
 }
 
@@ -599,7 +485,7 @@ int Output::linkTemporary(const std::string& name) const
 void Output::linked(int error) const
 {
     if (error == EEXIST && m_existing == Existing::Refuse) {
-        throw FileError {m_name, "exists; use -f to replace it."};
+        refuseExisting();
     }
     if (error != 0) {
         fail(error);
@@ -638,60 +524,14 @@ void Output::syncFolder()
     done(Step::SyncFolder, m_name);
 }
 
+void Output::refuseExisting() const
+{
+    throw FileError {m_name, "exists; use -f to replace it."};
+}
+
 void Output::fail(int error) const
 {
     throw FileError {m_name, std::strerror(error)};
-}
-
-void commitPair(Output& key, Output& text)
-{
-    key.finish();
-    text.finish();
-    const PairLock lock(key, text);
-    try {
-        text.removeOld();
-    } catch (...) {
-        // The old hex gone, the old key goes with it: the pair stays whole or leaves together.
-        if (text.removedOld()) {
-            try {
-                key.removeOld();
-            } catch (const FileError&) {
-            }
-        }
-        throw;
-    }
-    try {
-        key.removeOld();
-    } catch (FileError& e) {
-        if (text.removedOld()) {
-            e.what += "; " + printableName(text.name()) + " is removed already, so the old key is left alone";
-        }
-        throw;
-    }
-    // Once the hex has its name the pair is whole, if perhaps not yet synced; before, the new key
-    // goes again, while the lock keeps another writer's key from taking its name. False when it
-    // cannot.
-    const auto settle = [&] {
-        if (text.placed()) {
-            key.confirm();
-            return true;
-        }
-        return key.withdraw();
-    };
-    try {
-        key.placeProvisionally();
-        text.place();
-    } catch (FileError& e) {
-        if (!settle()) {
-            e.what
-                += "; the new key " + printableName(key.name()) + " could not be removed and is left without its hex";
-        }
-        throw;
-    } catch (...) {
-        settle();
-        throw;
-    }
-    key.confirm();
 }
 
 } // namespace morvalen::cli

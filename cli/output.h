@@ -110,6 +110,7 @@ private:
     void syncFolder();
     void release() noexcept;
     [[noreturn]] void fail(int error) const;
+    [[noreturn]] void refuseExisting() const;
 
     Kind m_kind;
     Existing m_existing;

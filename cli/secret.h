@@ -9,9 +9,8 @@
 
 namespace morvalen::cli {
 
-// No core file, no reading of this process's memory by anyone but root, and no file opened under
-// the number of a closed standard stream. Call once at start.
-void hardenProcess() noexcept;
+// Both programs harden themselves the same way.
+using morvalen::hardenProcess;
 
 // Wipes the whole of text's room, not only its present size.
 void wipe(std::string& text) noexcept;

@@ -4,9 +4,9 @@
 // Input: [operation][pad low][pad high][pad character][argument low][argument high] text.
 // For the operations with length limits, a set high bit puts pad-count copies of the pad
 // character in front of the text, so texts past those limits stay reachable from small inputs.
-#include "cipher/masks.h"
+#include "reference/masks.h"
 #include "fuzz_support.h"
-#include "textconv/conversions.h"
+#include "reference/conversions.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,11 +43,11 @@ Input decode(std::string_view data)
 }
 
 template<typename F>
-void expectKind(F&& run, ErrorKind expected, const char* what)
+void expectKind(F&& run, FaultKind expected, const char* what)
 {
     try {
         run();
-    } catch (const Error& error) {
+    } catch (const Fault& error) {
         check(error.kind() == expected, what, error.what());
         return;
     }
@@ -80,13 +80,13 @@ std::optional<std::int64_t> hexValue(const std::string& text)
 void fuzzHexToDecimal(const std::string& text)
 {
     if (text.size() > 32767) {
-        expectKind([&] { hextodecimal(text); }, ErrorKind::Overflow, "hextodecimal: length over 32767");
+        expectKind([&] { hextodecimal(text); }, FaultKind::Overflow, "hextodecimal: length over 32767");
     } else if (text.size() >= 257) {
-        expectKind([&] { hextodecimal(text); }, ErrorKind::FloatingPoint, "hextodecimal: weight beyond doubles");
+        expectKind([&] { hextodecimal(text); }, FaultKind::FloatingPoint, "hextodecimal: weight beyond doubles");
     } else if (const auto value = hexValue(text)) {
         check(hextodecimal(text) == decimal(*value), "hextodecimal: wrong value", text);
     } else {
-        expectKind([&] { hextodecimal(text); }, ErrorKind::Overflow, "hextodecimal: value over int32");
+        expectKind([&] { hextodecimal(text); }, FaultKind::Overflow, "hextodecimal: value over int32");
     }
 }
 
@@ -94,23 +94,23 @@ void fuzzBitsToDecimal(const std::string& text)
 {
     // A "1" whose weight is beyond doubles (2^1024 up) fails the floating-point test before the
     // int32 conversion can overflow; a text of 32767 characters overflows the position counter.
-    std::optional<ErrorKind> failure;
+    std::optional<FaultKind> failure;
     if (text.size() > 32767) {
-        failure = ErrorKind::Overflow;
+        failure = FaultKind::Overflow;
     }
     std::int64_t value = 0;
     for (std::size_t i = 0; i < text.size() && !failure; ++i) {
         const std::size_t weight = text.size() - 1 - i;
         if (text[i] == '1' && weight >= 1024) {
-            failure = ErrorKind::FloatingPoint;
+            failure = FaultKind::FloatingPoint;
         } else if (text[i] == '1' && weight >= 31) {
-            failure = ErrorKind::Overflow;
+            failure = FaultKind::Overflow;
         } else if (text[i] == '1') {
             value += std::int64_t {1} << weight;
         }
     }
     if (!failure && text.size() == 32767) {
-        failure = ErrorKind::Overflow;
+        failure = FaultKind::Overflow;
     }
     if (failure) {
         expectKind([&] { bitstodecimal(text); }, *failure, "bitstodecimal: wrong failure");
@@ -124,9 +124,9 @@ void fuzzDecimalToBits(const std::string& text, std::int16_t bitcount)
     std::string bits;
     try {
         bits = decimaltobits(text, bitcount);
-    } catch (const Error& error) {
+    } catch (const Fault& error) {
         check(bitcount >= 1, "decimaltobits: failed for a count below 1", error.what());
-        check(error.kind() == ErrorKind::TypeMismatch || error.kind() == ErrorKind::Overflow,
+        check(error.kind() == FaultKind::TypeMismatch || error.kind() == FaultKind::Overflow,
             "decimaltobits: wrong error kind", error.what());
         check(!plainNumber(text), "decimaltobits: rejected a plain number", text);
         return;
@@ -160,8 +160,8 @@ void fuzzNibbleHexByte(const std::string& text)
     TextArray nibbles;
     try {
         nibbles = nibblehexbyte(argument);
-    } catch (const Error& error) {
-        check(error.kind() == ErrorKind::Overflow || error.kind() == ErrorKind::FloatingPoint,
+    } catch (const Fault& error) {
+        check(error.kind() == FaultKind::Overflow || error.kind() == FaultKind::FloatingPoint,
             "nibblehexbyte: wrong error kind", error.what());
         check(argument == text, "nibblehexbyte: argument changed by a failure", argument);
         return;
@@ -180,8 +180,8 @@ void fuzzXor(const std::string& text, std::int16_t split)
     std::string mask = text.substr(at);
     try {
         xorencrytyptbits(bits, mask);
-    } catch (const Error& error) {
-        check(error.kind() == ErrorKind::SubscriptOutOfRange || error.kind() == ErrorKind::TypeMismatch,
+    } catch (const Fault& error) {
+        check(error.kind() == FaultKind::SubscriptOutOfRange || error.kind() == FaultKind::TypeMismatch,
             "xorencrytyptbits: wrong error kind", error.what());
         return;
     }

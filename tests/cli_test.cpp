@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -326,6 +328,111 @@ TEST_F(Cli, UsageErrorsTakeOneLineAndTheHint)
     EXPECT_EQ(cli({"-h"}).out, help.out);
     EXPECT_EQ(cli({"--version"}).out,
         "morvalen-cli " MORVALEN_VERSION "\ncipher path: " + std::string(cpuPathName(processCpuPath())) + "\n");
+}
+
+// The option table is the one list of options: the help is made from it and fits a terminal of 80
+// columns, and the manual and the completion name exactly its options.
+TEST_F(Cli, TheHelpTheManualAndTheCompletionFollowTheOptionTable)
+{
+    const std::string help(cli::usageText());
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80U) << line;
+    }
+    const std::string manual = read(MORVALEN_SOURCE_DIR "/share/man/morvalen-cli.1.scd");
+    const std::string completion = read(MORVALEN_SOURCE_DIR "/share/completion/morvalen-cli");
+    std::set<std::string> table;
+    for (const cli::OptionEntry& entry : cli::optionTable()) {
+        const std::string name = "--" + std::string(entry.longName);
+        table.insert(name);
+        std::string manualLine = entry.shortName != 0 ? "*-" + std::string(1, entry.shortName) + "*, " : "";
+        manualLine += "*" + name + "*" + (entry.argument.empty() ? "\n" : "=_" + std::string(entry.argument) + "_\n");
+        EXPECT_NE(manual.find("\n" + manualLine), std::string::npos) << manualLine;
+        EXPECT_NE(
+            help.find(name + (entry.argument.empty() ? " " : "=" + std::string(entry.argument))), std::string::npos)
+            << name;
+        if (entry.shortName != 0) {
+            EXPECT_NE(help.find("-" + std::string(1, entry.shortName) + ", " + name), std::string::npos) << name;
+        }
+    }
+    // No option the table lacks: every long option the manual or the completion names is in it.
+    const std::regex longOption("--([a-z]+)");
+    for (const std::string* text : {&manual, &completion}) {
+        for (std::sregex_iterator it(text->begin(), text->end(), longOption), end; it != end; ++it) {
+            const std::string name = it->str();
+            if (name != "--inp") { // the manual's and the completion's example of an abbreviation
+                EXPECT_TRUE(table.contains(name)) << name;
+            }
+        }
+    }
+    // And every option of the table is offered where it may stand.
+    const ProcessResult offered = testing::runProcess("/bin/bash",
+        {"-c",
+            "source \"$1\"; for line in 'morvalen-cli ' 'morvalen-cli encrypt -' 'morvalen-cli decrypt -'; do "
+            "COMP_LINE=$line; read -ra COMP_WORDS <<< \"$line\"; [[ $line == *' ' ]] && COMP_WORDS+=(''); "
+            "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _morvalen_cli; echo \"${COMPREPLY[*]}\"; done",
+            "bash", MORVALEN_SOURCE_DIR "/share/completion/morvalen-cli"});
+    EXPECT_EQ(offered.out,
+        "encrypt decrypt --help --version\n-i --input= -o --output= -k --key= -f --force -h --help\n"
+        "-i --input= -o --output= -k --key= -h --help\n");
+    for (const std::string& name : table) {
+        EXPECT_NE(offered.out.find(name), std::string::npos) << name;
+    }
+}
+
+// Mistakes told as what was meant, with a hint, rather than as the first character that breaks a
+// format; "-" as HEX or BITS is standard input, as for every GNU tool.
+TEST_F(Cli, MistakesAreToldAsWhatWasMeant)
+{
+    write("p.hex", kPlain);
+    ASSERT_EQ(cli({"encrypt", "-k", "p.key", "-o", "p.enc", "-i", "p.hex"}).status, 0);
+    const std::string enc = read("p.enc");
+    const std::string key = read("p.key");
+    const std::string noKey = " holds no key after the encrypted hex.\n";
+    const std::string keyFirst = "p.key holds a key where the encrypted hex belongs.\n";
+    struct Row
+    {
+        Args args;
+        std::string input;
+        int status;
+        std::string err; // after "morvalen-cli: "; usage errors end with the pointer to --help
+        std::string out = {};
+    };
+    const std::vector<Row> rows = {
+        {{"decrypt", "-i", "p.enc"}, "", 2, "no key given: p.enc" + noKey + "Give the key with -k KEYFILE.\n"},
+        {{"decrypt"}, enc, 2, "no key given: <stdin>" + noKey + "Give the key with -k KEYFILE.\n"},
+        {{"decrypt", "--", "1F"}, "", 2,
+            "no key given: HEX" + noKey + "Give the key with -k KEYFILE, or as BITS after HEX.\n"},
+        {{"decrypt", "-i", "p.key"}, "", 2,
+            keyFirst + "Give the encrypted hex with -i FILE or as HEX, and the key with -k KEYFILE.\n"},
+        {{"decrypt", "-k", "p.enc", "-i", "p.key"}, "", 2,
+            keyFirst + "Were -i and -k swapped? -i takes the encrypted hex, -k the key.\n"},
+        {{"encrypt", "p.hex"}, "", 2,
+            "HEX p.hex is the name of a file, not hex.\nTo read the file, give it as -i p.hex.\n"},
+        {{"decrypt", "p.enc"}, "", 2,
+            "HEX p.enc is the name of a file, not hex.\nTo read the file, give it as -i p.enc.\n"},
+        {{"decrypt", "1F", "p.key"}, "", 2,
+            "BITS p.key is the name of a file, not a key.\nTo read the file, give it as -k p.key.\n"},
+        {{"decrypt", "-", "-"}, "", 2, "HEX and BITS are both '-': standard input can give only one of them.\n"},
+        {{"decrypt", "-", "-k", "p.key"}, enc, 0, "", kDecrypted},
+        {{"decrypt", enc, "-"}, key, 0, "", kDecrypted},
+        // Plain hex given to decrypt is still decrypted: it may have been edited on purpose.
+        {{"decrypt", "-k", "p.key", "-i", "p.hex"}, "", 0,
+            "warning: p.hex holds the digit 0, which encrypted hex never does: is this plain hex?\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.err);
+        const ProcessResult result = cli(row.args, row.input);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.err, row.err.empty() ? "" : "morvalen-cli: " + row.err + (row.status == 2 ? kTry : ""));
+        if (row.status == 0 && row.out.empty()) {
+            EXPECT_EQ(result.out.size(), enc.size());
+        } else {
+            EXPECT_EQ(result.out, row.out);
+        }
+    }
+    const ProcessResult fromStdin = cli({"encrypt", "-"}, kPlain);
+    EXPECT_EQ(cli({"decrypt"}, fromStdin.out).out, kDecrypted);
 }
 
 // The program itself, as a script sees it: exit statuses, and what goes to which stream. The help

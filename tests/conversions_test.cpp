@@ -1,6 +1,6 @@
 #include "support/helpers.h"
-#include "textconv/conversions.h"
-#include "textconv/primitives.h"
+#include "reference/conversions.h"
+#include "reference/primitives.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@ namespace morvalen {
 namespace {
 
 using testing::errorOf;
-constexpr auto kOverflow = ErrorKind::Overflow;
+constexpr auto kOverflow = FaultKind::Overflow;
 
 TEST(Primitives, RoundingRangesAndStrictReading)
 {
@@ -19,12 +19,12 @@ TEST(Primitives, RoundingRangesAndStrictReading)
         EXPECT_EQ(toInt32(value), rounded) << value;
     }
     for (const double value : {2147483647.5, std::nan("")}) {
-        EXPECT_EQ(errorOf([&] { toInt32(value); }), kOverflow) << value;
+        EXPECT_EQ(errorOf<Fault>([&] { toInt32(value); }), kOverflow) << value;
     }
-    EXPECT_EQ(errorOf([] { toInt16Length(32768); }), kOverflow);
+    EXPECT_EQ(errorOf<Fault>([] { toInt16Length(32768); }), kOverflow);
     EXPECT_EQ(strictNumber(" -7 ") + strictNumber("+2.5"), -4.5);
     for (const char* text : {"", " ", "a", "-", ".", "1e5", "inf", "0x1F", "1 2"}) {
-        EXPECT_EQ(errorOf([&] { strictNumber(text); }), ErrorKind::TypeMismatch) << text;
+        EXPECT_EQ(errorOf<Fault>([&] { strictNumber(text); }), FaultKind::TypeMismatch) << text;
     }
 }
 
@@ -33,16 +33,16 @@ TEST(Conversions, ValuesAndLimits)
     EXPECT_EQ(hextodecimal("ff") + hextodecimal("1G") + hextodecimal("-1"), "255161"); // non-digits count 0
     EXPECT_EQ(hextodecimal("7FFFFFFF"), "2147483647");
     EXPECT_EQ(hextodecimal(std::string(255, '0') + "1"), "1");
-    EXPECT_EQ(errorOf([] { hextodecimal("80000000"); }), kOverflow);
-    EXPECT_EQ(errorOf([] { hextodecimal(std::string(256, '0') + "1"); }), ErrorKind::FloatingPoint);
+    EXPECT_EQ(errorOf<Fault>([] { hextodecimal("80000000"); }), kOverflow);
+    EXPECT_EQ(errorOf<Fault>([] { hextodecimal(std::string(256, '0') + "1"); }), FaultKind::FloatingPoint);
     EXPECT_EQ(bitstodecimal("1x1") + bitstodecimal(std::string(31, '1')), "52147483647");
     EXPECT_EQ(bitstodecimal(std::string(32766, '0')), "0");
-    EXPECT_EQ(errorOf([] { bitstodecimal("1" + std::string(31, '0')); }), kOverflow);
+    EXPECT_EQ(errorOf<Fault>([] { bitstodecimal("1" + std::string(31, '0')); }), kOverflow);
     // The 16-bit position counter overflows after the last of exactly 32767 characters.
-    EXPECT_EQ(errorOf([] { bitstodecimal(std::string(32767, '0')); }), kOverflow);
+    EXPECT_EQ(errorOf<Fault>([] { bitstodecimal(std::string(32767, '0')); }), kOverflow);
     EXPECT_EQ(decimaltobits("300", 8) + decimaltobits("5", 3), "00101100101"); // higher bits dropped
     EXPECT_EQ(decimaltobits("2.5", 4) + decimaltobits("3.5", 4), "00100100"); // read half to even
-    EXPECT_EQ(errorOf([] { decimaltobits("", 8); }), ErrorKind::TypeMismatch);
+    EXPECT_EQ(errorOf<Fault>([] { decimaltobits("", 8); }), FaultKind::TypeMismatch);
 }
 
 TEST(Splitters, CutWhatTheyTakeOffTheCallersText)
@@ -59,7 +59,7 @@ TEST(Splitters, CutWhatTheyTakeOffTheCallersText)
     EXPECT_EQ(nibblehexbyte(piece), (TextArray {"0010", "1100", ""}));
     EXPECT_EQ(piece, "");
     std::string tooLarge = "FFFFFFFF";
-    EXPECT_EQ(errorOf([&] { nibblehexbyte(tooLarge); }), kOverflow);
+    EXPECT_EQ(errorOf<Fault>([&] { nibblehexbyte(tooLarge); }), kOverflow);
     EXPECT_EQ(tooLarge, "FFFFFFFF");
     std::string bits = "101";
     EXPECT_EQ(bitsarray(bits), (TextArray {"1", "0", "1", ""}));

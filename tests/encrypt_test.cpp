@@ -1,10 +1,10 @@
 #include "cipher/cipher.h"
 #include "cipher/grouptext.h"
-#include "cipher/masks.h"
+#include "reference/masks.h"
 #include "support/helpers.h"
 #include "support/scripted_random.h"
-#include "textconv/conversions.h"
-#include "textconv/primitives.h"
+#include "reference/conversions.h"
+#include "reference/primitives.h"
 
 #include <bitset>
 #include <gtest/gtest.h>

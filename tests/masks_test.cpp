@@ -1,4 +1,4 @@
-#include "cipher/masks.h"
+#include "reference/masks.h"
 #include "support/helpers.h"
 #include "support/scripted_random.h"
 
@@ -19,8 +19,8 @@ TEST(Masks, RandombitsAndXorKeepTheirTextSemantics)
     };
     EXPECT_EQ(xorOf("1010", "0110") + xorOf("10", "1111"), "1100/011001/11"); // surplus mask ignored
     EXPECT_EQ(xorOf("1011", "111") + xorOf("19", "36"), "0101/111215/36"); // one short; digits as numbers
-    EXPECT_EQ(testing::errorOf([&] { xorOf("1011", "11"); }), ErrorKind::SubscriptOutOfRange);
-    EXPECT_EQ(testing::errorOf([&] { xorOf("1011", "1 11"); }), ErrorKind::TypeMismatch);
+    EXPECT_EQ(testing::errorOf<Fault>([&] { xorOf("1011", "11"); }), FaultKind::SubscriptOutOfRange);
+    EXPECT_EQ(testing::errorOf<Fault>([&] { xorOf("1011", "1 11"); }), FaultKind::TypeMismatch);
 }
 
 } // namespace

@@ -14,10 +14,6 @@ namespace morvalen {
 
 enum class ErrorKind
 {
-    Overflow, // a value left the range of its integer type
-    SubscriptOutOfRange, // an array slot that does not exist was read
-    TypeMismatch, // text that is not a number was read as one
-    FloatingPoint, // a double computation overflowed or was invalid
     InvalidInput, // hex text or encrypting bits that break their format
     OutOfMemory,
     RandomUnavailable, // the system's random number generator could not be used

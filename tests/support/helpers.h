@@ -47,11 +47,12 @@ inline std::vector<CpuPath> runnableCpuPaths()
 }
 
 // The kind of Error a call throws, or nothing when it returns.
-std::optional<ErrorKind> errorOf(auto&& call)
+template<typename Exception = Error>
+auto errorOf(auto&& call) -> std::optional<decltype(std::declval<const Exception&>().kind())>
 {
     try {
         call();
-    } catch (const Error& e) {
+    } catch (const Exception& e) {
         return e.kind();
     }
     return std::nullopt;

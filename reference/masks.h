@@ -3,7 +3,8 @@
 // Reference semantics, run by no program: the tests compose the original encryption from them.
 #pragma once
 
-#include "random.h"
+#include "fault.h"
+#include "cipher/random.h"
 
 #include <cstdint>
 #include <string>

@@ -10,6 +10,7 @@
 // last slot is not a piece (empty for bytearray and bitsarray, empty text for nibblehexbyte).
 #pragma once
 
+#include "fault.h"
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,6 +1,5 @@
 #include "conversions.h"
 
-#include "errors.h"
 #include "primitives.h"
 
 #include <algorithm>
@@ -26,7 +25,7 @@ int hexDigitValue(char c)
 void checkCounterAfterLast(std::int16_t n)
 {
     if (n == 32767) {
-        throw Error(ErrorKind::Overflow, "Overflow: the position counter passed 32767.");
+        throw Fault(FaultKind::Overflow, "Overflow: the position counter passed 32767.");
     }
 }
 

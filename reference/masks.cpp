@@ -1,8 +1,7 @@
 #include "masks.h"
 
-#include "textconv/conversions.h"
-#include "textconv/errors.h"
-#include "textconv/primitives.h"
+#include "conversions.h"
+#include "primitives.h"
 
 #include <vector>
 
@@ -40,7 +39,7 @@ XorResult xorencrytyptbits(std::string& bitsstring, std::string& encryptbits)
     XorResult result;
     for (std::size_t k = 0; k + 1 < bits.size(); ++k) {
         if (k >= mask.size()) {
-            throw Error(ErrorKind::SubscriptOutOfRange, "Subscript out of range: the mask is too short.");
+            throw Fault(FaultKind::SubscriptOutOfRange, "Subscript out of range: the mask is too short.");
         }
         result.combined += integerText(slotNumber(bits[k]) ^ slotNumber(mask[k]));
         result.maskUsed += mask[k];
