@@ -190,7 +190,7 @@ std::span<const OptionEntry> optionTable()
             "key from KEYFILE"},
         {'f', 'f', "force", "", "encrypt: replace an existing KEYFILE"},
         {'h', 'h', "help", "", "show this help and exit"},
-        {0, 'V', "version", "", "show the version and exit"},
+        {0, 'V', "version", "", "show the version and the cipher path, exit"},
     };
     return kOptions;
 }
