@@ -158,7 +158,7 @@ void TextBox::selectionMoved(Selection before)
 }
 
 // After an edit: the caret in view and shown.
-void TextBox::edited()
+void TextBox::textEdited()
 {
     m_view.ensureCaretVisible();
     restartBlink();
@@ -243,13 +243,13 @@ void TextBox::insert(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Typing);
-    edited();
+    textEdited();
 }
 
 void TextBox::del()
 {
     m_model.deleteForward();
-    edited();
+    textEdited();
 }
 
 // As QLineEdit: the whole text goes without being selected first, and the selection it leaves
@@ -259,7 +259,7 @@ void TextBox::clear()
     m_clearing = true;
     m_model.replace(0, buffer().size(), {}, EditKind::Other);
     m_clearing = false;
-    edited();
+    textEdited();
 }
 
 void TextBox::undo()
@@ -295,23 +295,19 @@ void TextBox::deselect()
 void TextBox::moveCaret(std::size_t pos, bool keepAnchor)
 {
     m_model.moveTo(pos, keepAnchor);
+    caretMoved();
+}
+
+void TextBox::caretMoved()
+{
     m_view.ensureCaretVisible();
     restartBlink();
     updateMicroFocus();
 }
 
-void TextBox::moveVertically(int rows, bool keepAnchor)
+std::optional<LayoutQueries::VerticalMove> TextBox::verticalTarget(int rows, bool keepAnchor)
 {
-    if (!isMultiLine()) {
-        return;
-    }
-    const auto move = m_view.verticalTarget(rows, keepAnchor);
-    if (!move) {
-        return;
-    }
-    const auto goal = move->keepsColumn ? m_model.goalColumn() : std::nullopt;
-    moveCaret(move->target, keepAnchor);
-    m_model.setGoalColumn(goal);
+    return m_view.verticalTarget(rows, keepAnchor);
 }
 
 // ---- Clipboard
@@ -329,7 +325,7 @@ void TextBox::cut()
     if (hasSelectedText()) {
         copy();
         m_model.removeSelection();
-        edited();
+        textEdited();
     }
 }
 
@@ -349,7 +345,7 @@ void TextBox::paste()
         const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
         m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
     }
-    edited();
+    textEdited();
 }
 
 void TextBox::updateSelectionClipboard() const

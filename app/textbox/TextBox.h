@@ -9,6 +9,7 @@
 // accessibility. Positions in this interface are byte offsets into the UTF-8 text.
 #pragma once
 
+#include "EditController.h"
 #include "EditModel.h"
 #include "LayoutBoundaries.h"
 #include "TextBuffer.h"
@@ -27,8 +28,6 @@ class QMenu;
 
 namespace morvalen::textbox {
 
-struct KeyAction;
-
 // The platform's wait cursor over the whole application while it lives: a command or a paste of
 // a long text keeps the event loop from the pointer for a while. Nested ones stack; the buttons
 // stay enabled.
@@ -41,7 +40,7 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-class TextBox : public QWidget, private EditObserver
+class TextBox : public QWidget, private EditObserver, private LayoutQueries
 {
     Q_OBJECT
     Q_PROPERTY(bool multiLine READ isMultiLine WRITE setMultiLine)
@@ -89,7 +88,7 @@ public:
     // The text of [start, end) as Qt strings hold it.
     QString textRange(std::size_t start, std::size_t end) const;
     // The row that holds pos, as [start, end) without its line break.
-    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) { return m_view.rowAround(pos); }
+    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return m_view.rowAround(pos); }
     // Where the character at pos stands, in widget coordinates; empty when it is out of view.
     QRect characterRect(std::size_t pos) { return m_view.characterRect(pos); }
     std::size_t positionAt(QPoint point) { return m_view.positionAt(point); }
@@ -143,11 +142,15 @@ private:
     void textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength) override;
     void selectionMoved(Selection before) override;
 
-    void edited();
-    void run(const KeyAction& action);
+    // LayoutQueries, for the editing keys
+    bool rightToLeft(std::size_t pos) override { return m_view.rightToLeft(pos); }
+    std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor) override;
+    int visibleRows() override { return m_view.visibleRows(); }
+    void scrollRows(std::ptrdiff_t rows) override;
+    void caretMoved() override;
+    void textEdited() override;
+
     void moveCaret(std::size_t pos, bool keepAnchor);
-    void moveVertically(int rows, bool keepAnchor);
-    void scrollRows(std::ptrdiff_t rows);
     void updateSelectionClipboard() const;
     void restartBlink();
     std::pair<std::size_t, std::size_t> neighbourhood() const;
@@ -156,6 +159,7 @@ private:
     LayoutBoundaries m_boundaries;
     EditModel m_model;
     TextView m_view;
+    EditController m_keys {m_model, *this};
     bool m_secret = false;
     bool m_settingText = false; // the model's report comes from setUtf8
     bool m_clearing = false;

@@ -4,6 +4,7 @@
 // row table), insert no characters and show no scroll bars.
 #pragma once
 
+#include "EditController.h"
 #include "EditModel.h"
 #include "FontRowMeasure.h"
 #include "RowTable.h"
@@ -68,11 +69,7 @@ public:
     // Multi-line: where the caret lands `rows` rows up or down at the goal column, which it sets
     // if unset; nothing when it would go past the first or last row by one. Going to the very
     // start or end takes the column from there, as in QPlainTextEdit.
-    struct VerticalMove
-    {
-        std::size_t target = 0;
-        bool keepsColumn = true;
-    };
+    using VerticalMove = LayoutQueries::VerticalMove;
     std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor);
 
     void paint(QPainter& painter, const QRect& exposed, bool caretShown);
