@@ -1,7 +1,6 @@
 #include "TextBox.h"
 
 #include "SnapshotMimeData.h"
-#include "TextBoxAccessible.h"
 #include "Utf16.h"
 
 #include <QAccessible>
@@ -48,7 +47,7 @@ TextBox::TextBox(QWidget* parent)
     setAcceptDrops(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     static const bool accessible = [] {
-        QAccessible::installFactory(&accessibleTextBox);
+        QAccessible::installFactory(&TextBox::accessibleFactory);
         return true;
     }();
     (void)accessible;
@@ -135,12 +134,21 @@ std::size_t TextBox::previousCursorPosition(std::size_t pos, bool words)
     return m_model.step(pos, Direction::Backward, words ? Unit::Word : Unit::Character);
 }
 
+QAccessibleInterface* TextBox::accessibleFactory(const QString& className, QObject* object)
+{
+    auto* box = qobject_cast<TextBox*>(object);
+    if (box == nullptr || className != QLatin1String(staticMetaObject.className())) {
+        return nullptr;
+    }
+    return accessibleText(box, *box);
+}
+
 // ---- What the model reports
 
 void TextBox::textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
 {
     m_view.edited(pos);
-    announceReplacement(*this, pos, removed, insertedLength, m_settingText);
+    announce(*this, *this, TextReplaced {pos, &removed, insertedLength, m_settingText});
     update();
 }
 
@@ -154,7 +162,7 @@ void TextBox::selectionMoved(Selection before)
     if (hadSelection || hasSelectedText()) {
         emit selectionChanged();
     }
-    announceSelection(*this, before.caret, hadSelection || m_clearing);
+    announce(*this, *this, SelectionMoved {before.caret, hadSelection || m_clearing});
 }
 
 // After an edit: the caret in view and shown.
@@ -303,11 +311,6 @@ void TextBox::caretMoved()
     m_view.ensureCaretVisible();
     restartBlink();
     updateMicroFocus();
-}
-
-std::optional<LayoutQueries::VerticalMove> TextBox::verticalTarget(int rows, bool keepAnchor)
-{
-    return m_view.verticalTarget(rows, keepAnchor);
 }
 
 // ---- Clipboard
