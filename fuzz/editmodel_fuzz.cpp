@@ -374,6 +374,9 @@ private:
         check(m_units.unitsAt(m_model.caret()) == caretUnits, "UTF-16 units before the caret", whole);
         check(m_units.positionOf(caretUnits) == m_model.caret(), "the caret found by its UTF-16 units", whole);
         check(m_units.size() == plainUnits(whole), "UTF-16 units of the whole text", whole);
+        // The same count over a piece of text on its own, as rows and input methods take it.
+        check(Utf16Index::unitsIn(whole) == plainUnits(whole), "UTF-16 units of a piece", whole);
+        check(Utf16Index::positionIn(whole, caretUnits) == m_model.caret(), "a piece's offset by its units", whole);
     }
 
     const std::uint8_t* m_data;

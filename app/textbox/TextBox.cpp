@@ -427,7 +427,7 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     const std::size_t end = around.second;
     const auto local = [&](std::size_t pos) {
         pos = std::clamp(pos, start, end);
-        return static_cast<int>(textRange(start, pos).size());
+        return static_cast<int>(toUtf16(pos) - toUtf16(start));
     };
     auto* self = const_cast<TextBox*>(this);
     switch (query) {
@@ -454,7 +454,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
     // Positions in the event count UTF-16 units in the neighbourhood the queries showed.
     const auto position = [this](qsizetype units) {
         const auto [start, end] = neighbourhood();
-        return start + bytesForUnits(buffer().copy(start, end - start), std::max<qsizetype>(0, units));
+        return std::min(end, fromUtf16(toUtf16(start) + std::max<qsizetype>(0, units)));
     };
     const QString commit = event->commitString();
     if (!commit.isEmpty() || event->replacementLength() > 0) {

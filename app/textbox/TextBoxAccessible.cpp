@@ -4,9 +4,9 @@
 #include "Utf16.h"
 
 #include <QAccessibleWidget>
-#include <QWidget>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
+#include <QWidget>
 #include <algorithm>
 #include <cstring>
 

@@ -1,6 +1,7 @@
 #include "TextView.h"
 
 #include "Utf16.h"
+#include "Utf16Index.h"
 
 #include <QPainter>
 #include <QStyle>
@@ -45,7 +46,7 @@ struct TextView::Row
     // Units of the row's text up to a byte offset in the row, the preedit not counted.
     qsizetype unitsAt(const TextBuffer& text, std::size_t pos) const
     {
-        return utf16Units(text.copy(start, std::min(pos, end) - start));
+        return static_cast<qsizetype>(Utf16Index::unitsIn(text.copy(start, std::min(pos, end) - start)));
     }
 };
 
@@ -273,7 +274,9 @@ std::size_t TextView::positionInRow(std::size_t row, qreal x)
     const Row laid = layoutRow(start, end, false);
     const QTextLine line = laid.layout->lineAt(0);
     x -= indent(laid);
-    const std::size_t pos = start + bytesForUnits(text.copy(start, end - start), line.xToCursor(x));
+    const std::size_t pos = start
+        + Utf16Index::positionIn(
+            text.copy(start, end - start), static_cast<std::size_t>(std::max(line.xToCursor(x), 0)));
     // As QPlainTextEdit: past the end of a wrapped row is before its last character, on this row.
     const bool wrapped = m_model.isMultiLine() && end > start && end < text.size() && text.at(end) != '\n';
     return wrapped && pos == end && x >= line.naturalTextWidth()
@@ -351,7 +354,7 @@ std::size_t TextView::fitBackward(std::size_t to, qreal width) const
         while (units < row.layout->text().size() && line.cursorToX(units) < excess) {
             units = row.layout->nextCursorPosition(units);
         }
-        return from + bytesForUnits(text.copy(from, to - from), units);
+        return from + Utf16Index::positionIn(text.copy(from, to - from), static_cast<std::size_t>(std::max(units, 0)));
     }
 }
 
