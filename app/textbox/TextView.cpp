@@ -242,9 +242,9 @@ QRect TextView::characterRect(std::size_t pos)
     }
     const QTextLine line = laid.layout->lineAt(0);
     const qreal x = line.cursorToX(static_cast<int>(units));
-    const qreal next = pos < end
-        ? line.cursorToX(static_cast<int>(units + (text.nextCharacter(pos) - pos == 4 ? 2 : 1)))
-        : x + m_widget.style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, &m_widget);
+    const qreal next = pos < end ? line.cursorToX(static_cast<int>(
+                           units + static_cast<qsizetype>(Utf16Index::unitsOfCharacter(text.nextCharacter(pos) - pos))))
+                                 : x + m_widget.style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, &m_widget);
     const QPointF origin = rowOrigin(static_cast<std::ptrdiff_t>(row - m_topRow)) + QPointF(indent(laid), 0);
     const QRectF box(origin.x() + std::min(x, next), origin.y(), std::max<qreal>(1, std::abs(next - x)), line.height());
     return box.toAlignedRect().intersected(contents().adjusted(-1, 0, 1, 0));
