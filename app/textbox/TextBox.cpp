@@ -38,7 +38,7 @@ BusyCursor::~BusyCursor()
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
     , m_model(m_boundaries, this)
-    , m_view(*this, m_model)
+    , m_view(TextView::create(*this, m_model, false))
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -57,6 +57,11 @@ TextBox::~TextBox() = default;
 
 void TextBox::setMultiLine(bool multiLine)
 {
+    if (multiLine != isMultiLine()) {
+        const Preedit preedit = m_view->preedit();
+        m_view = TextView::create(*this, m_model, multiLine);
+        m_view->preedit() = preedit;
+    }
     m_model.setMultiLine(multiLine);
     m_boundaries.setMultiLine(multiLine);
     setSizePolicy(QSizePolicy::Expanding, multiLine ? QSizePolicy::Expanding : QSizePolicy::Fixed);
@@ -79,8 +84,8 @@ void TextBox::setUtf8(std::string text, bool knownAscii)
     m_settingText = true;
     m_model.setText(std::move(text), knownAscii);
     m_settingText = false;
-    m_view.restart();
-    m_view.ensureCaretVisible();
+    m_view->restart();
+    m_view->ensureCaretVisible();
     update();
 }
 
@@ -111,7 +116,7 @@ QString TextBox::textRange(std::size_t start, std::size_t end) const
 void TextBox::setSelection(std::size_t anchor, std::size_t caret)
 {
     m_model.select(anchor, caret);
-    m_view.ensureSelectionVisible();
+    m_view->ensureSelectionVisible();
 }
 
 qsizetype TextBox::toUtf16(std::size_t pos) const
@@ -147,7 +152,7 @@ QAccessibleInterface* TextBox::accessibleFactory(const QString& className, QObje
 
 void TextBox::textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
 {
-    m_view.edited(pos);
+    m_view->edited(pos);
     announce(*this, *this, TextReplaced {pos, &removed, insertedLength, m_settingText});
     update();
 }
@@ -168,7 +173,7 @@ void TextBox::selectionMoved(Selection before)
 // After an edit: the caret in view and shown.
 void TextBox::textEdited()
 {
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     restartBlink();
     update();
 }
@@ -177,7 +182,7 @@ void TextBox::textEdited()
 
 void TextBox::invalidateLayout()
 {
-    m_view.invalidate();
+    m_view->invalidate();
     update();
 }
 
@@ -190,7 +195,7 @@ void TextBox::paintEvent(QPaintEvent* event)
     panel.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, this);
     panel.state |= QStyle::State_Sunken;
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-    m_view.paint(painter, event->rect(), hasFocus() && m_caretShown);
+    m_view->paint(painter, event->rect(), hasFocus() && m_caretShown);
 }
 
 void TextBox::resizeEvent(QResizeEvent*)
@@ -208,7 +213,7 @@ void TextBox::changeEvent(QEvent* event)
 
 void TextBox::scrollRows(std::ptrdiff_t rows)
 {
-    if (m_view.scrollRows(rows)) {
+    if (m_view->scrollRows(rows)) {
         update();
     }
 }
@@ -223,7 +228,7 @@ void TextBox::restartBlink()
         m_blink.stop();
     }
     if (!m_blink.isActive() || hasFocus()) {
-        update(m_view.caretRect());
+        update(m_view->caretRect());
     }
 }
 
@@ -232,9 +237,9 @@ void TextBox::timerEvent(QTimerEvent* event)
     if (event->timerId() == m_blink.timerId()) {
         // Only the caret's rectangle repaints; the rows around it stay as they are.
         m_caretShown = !m_caretShown;
-        update(m_view.caretRect());
+        update(m_view->caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
-        const QRect area = m_view.contents();
+        const QRect area = m_view->contents();
         if (isMultiLine()) {
             scrollRows(m_lastMouse.y() < area.top() ? -1 : m_lastMouse.y() > area.bottom() ? 1 : 0);
         }
@@ -273,14 +278,14 @@ void TextBox::clear()
 void TextBox::undo()
 {
     m_model.undo();
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
 }
 
 void TextBox::redo()
 {
     m_model.redo();
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
 }
 
@@ -291,26 +296,13 @@ void TextBox::selectAll()
     m_model.selectAll();
     // As QPlainTextEdit, a multi-line box keeps its view: the end of a long text is not laid out.
     if (!isMultiLine()) {
-        m_view.ensureCaretVisible();
+        m_view->ensureCaretVisible();
     }
 }
 
 void TextBox::deselect()
 {
     setSelection(cursorPosition(), cursorPosition());
-}
-
-void TextBox::moveCaret(std::size_t pos, bool keepAnchor)
-{
-    m_model.moveTo(pos, keepAnchor);
-    caretMoved();
-}
-
-void TextBox::caretMoved()
-{
-    m_view.ensureCaretVisible();
-    restartBlink();
-    updateMicroFocus();
 }
 
 // ---- Clipboard
@@ -432,7 +424,7 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     auto* self = const_cast<TextBox*>(this);
     switch (query) {
     case Qt::ImEnabled: return isEnabled();
-    case Qt::ImCursorRectangle: return self->m_view.caretRect();
+    case Qt::ImCursorRectangle: return self->m_view->caretRect();
     case Qt::ImAnchorRectangle: return self->characterRect(anchorPosition());
     case Qt::ImFont: return font();
     case Qt::ImCursorPosition: return local(cursorPosition());
@@ -477,7 +469,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
     if (commit.isEmpty() && !event->preeditString().isEmpty() && hasSelectedText()) {
         m_model.removeSelection();
     }
-    Preedit& preedit = m_view.preedit();
+    Preedit& preedit = m_view->preedit();
     preedit.text = event->preeditString();
     preedit.cursor = static_cast<int>(preedit.text.size());
     preedit.formats.clear();
@@ -491,7 +483,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
             setSelection(position(attribute.start), position(attribute.start + attribute.length));
         }
     }
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
     updateMicroFocus();
 }

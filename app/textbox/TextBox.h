@@ -21,6 +21,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -89,10 +90,10 @@ public:
     // The text of [start, end) as Qt strings hold it.
     QString textRange(std::size_t start, std::size_t end) const override;
     // The row that holds pos, as [start, end) without its line break.
-    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return m_view.rowAround(pos); }
+    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return m_view->rowAround(pos); }
     // Where the character at pos stands, in widget coordinates; empty when it is out of view.
-    QRect characterRect(std::size_t pos) override { return m_view.characterRect(pos); }
-    std::size_t positionAt(QPoint point) override { return m_view.positionAt(point); }
+    QRect characterRect(std::size_t pos) override { return m_view->characterRect(pos); }
+    std::size_t positionAt(QPoint point) override { return m_view->positionAt(point); }
     // Cluster and word boundaries as Qt's text layout finds them.
     std::size_t nextCursorPosition(std::size_t pos, bool words) override;
     std::size_t previousCursorPosition(std::size_t pos, bool words);
@@ -145,12 +146,12 @@ private:
     static QAccessibleInterface* accessibleFactory(const QString& className, QObject* object);
 
     // LayoutQueries, for the editing keys
-    bool rightToLeft(std::size_t pos) override { return m_view.rightToLeft(pos); }
+    bool rightToLeft(std::size_t pos) override { return m_view->rightToLeft(pos); }
     std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor) override
     {
-        return m_view.verticalTarget(rows, keepAnchor);
+        return m_view->verticalTarget(rows, keepAnchor);
     }
-    int visibleRows() override { return m_view.visibleRows(); }
+    int visibleRows() override { return m_view->visibleRows(); }
     void scrollRows(std::ptrdiff_t rows) override;
     void caretMoved() override;
     void textEdited() override;
@@ -163,7 +164,7 @@ private:
 
     LayoutBoundaries m_boundaries;
     EditModel m_model;
-    TextView m_view;
+    std::unique_ptr<TextView> m_view;
     EditController m_keys {m_model, *this};
     bool m_secret = false;
     bool m_settingText = false; // the model's report comes from setUtf8

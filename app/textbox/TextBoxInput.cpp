@@ -18,6 +18,19 @@
 #include <cstdlib>
 
 namespace morvalen::textbox {
+void TextBox::moveCaret(std::size_t pos, bool keepAnchor)
+{
+    m_model.moveTo(pos, keepAnchor);
+    caretMoved();
+}
+
+void TextBox::caretMoved()
+{
+    m_view->ensureCaretVisible();
+    restartBlink();
+    updateMicroFocus();
+}
+
 void TextBox::keyPressEvent(QKeyEvent* event)
 {
     if (const auto action = standardKeyAction(*event, isMultiLine())) {
@@ -128,7 +141,7 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     m_lastMouse = event->position().toPoint();
-    const QRect area = m_view.contents();
+    const QRect area = m_view->contents();
     const bool outside = isMultiLine() ? (m_lastMouse.y() < area.top() || m_lastMouse.y() > area.bottom())
                                        : (m_lastMouse.x() < area.left() || m_lastMouse.x() > area.right());
     if (outside) {
