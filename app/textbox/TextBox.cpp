@@ -239,10 +239,9 @@ void TextBox::timerEvent(QTimerEvent* event)
         m_caretShown = !m_caretShown;
         update(m_view->caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
+        // Only a wrapped view scrolls by rows; a one-line view follows the caret sideways.
         const QRect area = m_view->contents();
-        if (isMultiLine()) {
-            scrollRows(m_lastMouse.y() < area.top() ? -1 : m_lastMouse.y() > area.bottom() ? 1 : 0);
-        }
+        scrollRows(m_lastMouse.y() < area.top() ? -1 : m_lastMouse.y() > area.bottom() ? 1 : 0);
         moveCaret(positionAt(m_lastMouse), true);
     } else if (event->timerId() == m_tripleClick.timerId()) {
         m_tripleClick.stop();

@@ -141,10 +141,7 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     m_lastMouse = event->position().toPoint();
-    const QRect area = m_view->contents();
-    const bool outside = isMultiLine() ? (m_lastMouse.y() < area.top() || m_lastMouse.y() > area.bottom())
-                                       : (m_lastMouse.x() < area.left() || m_lastMouse.x() > area.right());
-    if (outside) {
+    if (m_view->beyondView(m_lastMouse)) {
         m_autoScroll.start(50, this);
     } else {
         m_autoScroll.stop();

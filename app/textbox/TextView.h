@@ -63,6 +63,8 @@ public:
     QRect characterRect(std::size_t pos);
     QRect caretRect();
     virtual std::size_t positionAt(QPoint point) = 0;
+    // Whether a drag at point is past the edges the view scrolls across, so it scrolls on.
+    virtual bool beyondView(QPoint point) const = 0;
 
     // Scrolls so the caret is in view.
     virtual void ensureCaretVisible() = 0;
@@ -143,6 +145,10 @@ public:
     QRect contents() const override;
     std::pair<std::size_t, std::size_t> rowAround(std::size_t) override { return {0, m_model.text().size()}; }
     std::size_t positionAt(QPoint point) override;
+    bool beyondView(QPoint point) const override
+    {
+        return point.x() < contents().left() || point.x() > contents().right();
+    }
     void ensureCaretVisible() override;
     void ensureSelectionVisible() override;
 
@@ -177,6 +183,10 @@ public:
     QRect contents() const override;
     std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override;
     std::size_t positionAt(QPoint point) override;
+    bool beyondView(QPoint point) const override
+    {
+        return point.y() < contents().top() || point.y() > contents().bottom();
+    }
     void ensureCaretVisible() override;
     void ensureSelectionVisible() override;
     bool scrollRows(std::ptrdiff_t rows) override;
