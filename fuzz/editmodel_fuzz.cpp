@@ -323,6 +323,12 @@ private:
                 before = {boundary, anchor};
             }
         }
+        // A word delete in more lines, with nothing selected, takes from the caret to the boundary.
+        const bool wordInLines = action.operation == KeyOperation::DeleteWord && m_model.isMultiLine();
+        if (wordInLines && start == end) {
+            start = std::min(caret, boundary);
+            end = std::max(caret, boundary);
+        }
         std::size_t from = TextBuffer::npos;
         if (start != end) {
             check(taken == end - start && takes(start), "a deleting key takes the selection", now);
