@@ -4,12 +4,17 @@
 // caret and anchor must stand at character starts. At the end, undoing everything must give the
 // text last set from code and redoing everything the latest text. A UTF-16 index with short
 // strides, kept up by the model's reports, must count units as a plain count of the text does.
+// The editing keys go through the controller over a plain layout of fixed-width rows: a moving key
+// leaves the text as it was, a deleting one takes one range, the selection where there was one
+// and else a range that touches the caret, and leaves the caret where the range began.
 //
 // Input: operations, each an opcode byte and its arguments (see Session::step). Inserted text is
 // one of kTokens, so that clusters, line breaks and malformed bytes turn up often.
+#include "EditController.h"
 #include "EditModel.h"
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +65,74 @@ public:
         }
         return pos;
     }
+};
+
+// Rows of up to kRowWidth bytes, cut at character starts and at line breaks; one row for all of a
+// one-line box. The goal column counts bytes; a page is three rows.
+class FixedRows : public LayoutQueries
+{
+public:
+    static constexpr std::size_t kRowWidth = 5;
+
+    explicit FixedRows(EditModel& model)
+        : m_model(model)
+    {
+    }
+
+    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return rows()[rowOf(pos)]; }
+    bool rightToLeft(std::size_t pos) override { return pos % 3 == 0; } // any answer must do
+    std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor) override
+    {
+        const auto all = this->rows();
+        const std::size_t row = rowOf(m_model.caret());
+        if (!m_model.goalColumn()) {
+            m_model.setGoalColumn(static_cast<double>(m_model.caret() - all[row].first));
+        }
+        const auto wanted = static_cast<std::ptrdiff_t>(row) + rows;
+        if (wanted < 0 || static_cast<std::size_t>(wanted) >= all.size()) {
+            if (!keepAnchor && (rows == 1 || rows == -1)) {
+                return std::nullopt;
+            }
+            return VerticalMove {wanted < 0 ? 0 : m_model.text().size(), false};
+        }
+        const auto [start, end] = all[static_cast<std::size_t>(wanted)];
+        return VerticalMove {std::min(end, start + static_cast<std::size_t>(*m_model.goalColumn())), true};
+    }
+    int visibleRows() override { return 3; }
+    void scrollRows(std::ptrdiff_t) override { }
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> rows() const
+    {
+        const TextBuffer& text = m_model.text();
+        if (!m_model.isMultiLine()) {
+            return {{0, text.size()}};
+        }
+        std::vector<std::pair<std::size_t, std::size_t>> all;
+        std::size_t start = 0;
+        while (true) {
+            std::size_t end = start;
+            while (end < text.size() && text.at(end) != '\n' && end - start < kRowWidth) {
+                end = text.nextCharacter(end);
+            }
+            all.emplace_back(start, end);
+            if (end == text.size()) {
+                return all;
+            }
+            start = text.at(end) == '\n' ? end + 1 : end;
+        }
+    }
+    std::size_t rowOf(std::size_t pos) const
+    {
+        const auto all = rows();
+        std::size_t row = 0;
+        while (row + 1 < all.size() && all[row + 1].first <= pos) {
+            ++row;
+        }
+        return row;
+    }
+
+    EditModel& m_model;
 };
 
 // UTF-16 units of bytes as Qt counts them, each character walked from the start.
@@ -127,10 +200,10 @@ private:
     void step()
     {
         const std::uint8_t op = byte();
-        const Selection before = m_model.selection();
+        Selection before = m_model.selection();
         const std::size_t start = m_model.selectionStart();
         const std::size_t length = m_model.selectionEnd() - start;
-        switch (op % 12) {
+        switch (op % 13) {
         case 0: {
             std::string fresh = token() + token() + token();
             m_model.setText(fresh);
@@ -142,7 +215,7 @@ private:
         case 1:
         case 2: {
             const std::string typed = token();
-            m_model.insert(typed, op % 12 == 1 ? EditKind::Typing : EditKind::Other);
+            m_model.insert(typed, op % 13 == 1 ? EditKind::Typing : EditKind::Other);
             if (!typed.empty() || length > 0) {
                 m_plain.replace(start, length, typed);
             }
@@ -192,6 +265,11 @@ private:
             m_plain.replace(from, to - from, typed);
             break;
         }
+        case 12:
+            if (!key(before)) {
+                return;
+            }
+            break;
         default: {
             const std::string lineBreak = op & 1 ? "\n" : "";
             if (lineBreak.empty()) {
@@ -205,6 +283,64 @@ private:
         }
         }
         recordStep(before);
+    }
+
+    // An editing key through the controller; true when it is one that deletes. A one-line word
+    // delete first grows the selection to the word, and undo puts back that grown selection.
+    bool key(Selection& before)
+    {
+        const std::uint8_t pick = byte();
+        const KeyAction action {static_cast<KeyOperation>(pick % (static_cast<int>(KeyOperation::Page) + 1)),
+            (pick & 0x20) != 0 ? Direction::Backward : Direction::Forward, (pick & 0x40) != 0, (pick & 0x80) != 0};
+        const std::string old = text();
+        const std::size_t anchor = m_model.anchor();
+        std::size_t caret = m_model.caret();
+        std::size_t start = m_model.selectionStart();
+        std::size_t end = m_model.selectionEnd();
+        const std::size_t boundary = m_model.step(caret, action.direction, Unit::Word);
+        const bool ran = m_keys.run(action);
+        check(ran == (action.operation > KeyOperation::SelectAll), "the controller runs the editing keys only");
+        const std::string now = text();
+        const bool deletes = action.operation == KeyOperation::DeleteWord
+            || action.operation == KeyOperation::DeleteToLineEnd || action.operation == KeyOperation::Delete;
+        if (!deletes) {
+            check(now == old, "a moving key leaves the text", now);
+            return false;
+        }
+        check(now.size() <= old.size(), "a deleting key only takes text", now);
+        const std::size_t taken = old.size() - now.size();
+        // Where the bytes went: the caret may stand past a character the deletion joined.
+        const auto takes = [&](std::size_t from) {
+            return from + taken <= old.size() && now == old.substr(0, from) + old.substr(from + taken);
+        };
+        // A one-line word delete grows the selection to the word boundary first, and undo puts
+        // back the grown selection.
+        if (action.operation == KeyOperation::DeleteWord && !m_model.isMultiLine()) {
+            caret = boundary;
+            start = std::min(anchor, boundary);
+            end = std::max(anchor, boundary);
+            if (taken > 0) {
+                before = {boundary, anchor};
+            }
+        }
+        // A word delete in more lines, with nothing selected, takes from the caret to the boundary.
+        const bool wordInLines = action.operation == KeyOperation::DeleteWord && m_model.isMultiLine();
+        if (wordInLines && start == end) {
+            start = std::min(caret, boundary);
+            end = std::max(caret, boundary);
+        }
+        std::size_t from = TextBuffer::npos;
+        if (start != end) {
+            check(taken == end - start && takes(start), "a deleting key takes the selection", now);
+            from = start;
+        } else {
+            for (std::size_t at = caret >= taken ? caret - taken : 0; at <= caret && from == TextBuffer::npos; ++at) {
+                from = takes(at) ? at : from;
+            }
+            check(from != TextBuffer::npos, "a deleting key takes text at the caret", now);
+        }
+        m_plain.erase(from, taken);
+        return true;
     }
 
     // After an edit the history has one step more, or the same number when the edit joined the
@@ -244,6 +380,9 @@ private:
         check(m_units.unitsAt(m_model.caret()) == caretUnits, "UTF-16 units before the caret", whole);
         check(m_units.positionOf(caretUnits) == m_model.caret(), "the caret found by its UTF-16 units", whole);
         check(m_units.size() == plainUnits(whole), "UTF-16 units of the whole text", whole);
+        // The same count over a piece of text on its own, as rows and input methods take it.
+        check(Utf16Index::unitsIn(whole) == plainUnits(whole), "UTF-16 units of a piece", whole);
+        check(Utf16Index::positionIn(whole, caretUnits) == m_model.caret(), "a piece's offset by its units", whole);
     }
 
     const std::uint8_t* m_data;
@@ -251,6 +390,8 @@ private:
     std::size_t m_at = 0;
     PlainBoundaries m_boundaries;
     EditModel m_model;
+    FixedRows m_layout {m_model};
+    EditController m_keys {m_model, m_layout};
     Utf16Index m_units {m_model.text(), 8};
     std::string m_plain;
     std::vector<State> m_states; // the text after each step, the first set from code

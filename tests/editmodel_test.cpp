@@ -1,8 +1,10 @@
 // The editing model and its undo history without a widget: scripts of edits, and the text, caret,
 // selection and undo steps expected after them. Boundaries here are plain: a letter with the
 // combining marks after it is one cluster, words end at spaces.
+#include "EditController.h"
 #include "EditModel.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -232,4 +234,149 @@ TEST(EditModel, EachChangeIsReportedOnceAndTheUpDownColumnIsForgottenOnAnyMove)
     EXPECT_EQ(model.text().copy(0, model.text().size()), before);
     model.redo();
     EXPECT_EQ(model.text().copy(0, model.text().size()), before.substr(0, at) + pasted + before.substr(at));
+}
+
+namespace {
+
+// Rows as a fixed-width font wraps them: each paragraph cut every four bytes (ASCII text only),
+// one row for all of a one-line box; the goal column counts bytes; a page is two rows.
+class FixedRows : public LayoutQueries
+{
+public:
+    FixedRows(EditModel& model, bool rightToLeft)
+        : m_model(model)
+        , m_rightToLeft(rightToLeft)
+    {
+    }
+
+    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return rows()[rowOf(pos)]; }
+    bool rightToLeft(std::size_t) override { return m_rightToLeft; }
+    std::optional<VerticalMove> verticalTarget(int count, bool keepAnchor) override
+    {
+        const auto all = rows();
+        const std::size_t row = rowOf(m_model.caret());
+        if (!m_model.goalColumn()) {
+            m_model.setGoalColumn(static_cast<double>(m_model.caret() - all[row].first));
+        }
+        const auto wanted = static_cast<std::ptrdiff_t>(row) + count;
+        if (wanted >= 0 && static_cast<std::size_t>(wanted) < all.size()) {
+            const auto [start, end] = all[static_cast<std::size_t>(wanted)];
+            return VerticalMove {std::min(end, start + static_cast<std::size_t>(*m_model.goalColumn())), true};
+        }
+        if (!keepAnchor && (count == 1 || count == -1)) {
+            return std::nullopt;
+        }
+        return VerticalMove {wanted < 0 ? 0 : m_model.text().size(), false};
+    }
+    int visibleRows() override { return 2; }
+    void scrollRows(std::ptrdiff_t rows) override { scrolled += rows; }
+
+    std::ptrdiff_t scrolled = 0;
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> rows() const
+    {
+        const std::string text = m_model.text().copy(0, m_model.text().size());
+        std::vector<std::pair<std::size_t, std::size_t>> all;
+        for (std::size_t start = 0; all.empty() || start <= text.size();) {
+            const std::size_t end = std::min(m_model.isMultiLine() ? text.find('\n', start) : text.size(), text.size());
+            do {
+                all.emplace_back(start, m_model.isMultiLine() ? std::min(start + 4, end) : end);
+                start = all.back().second;
+            } while (start < end);
+            start = end + 1;
+        }
+        return all;
+    }
+    std::size_t rowOf(std::size_t pos) const
+    {
+        const auto all = rows();
+        return static_cast<std::size_t>(
+            std::count_if(all.begin() + 1, all.end(), [&](auto row) { return row.first <= pos; }));
+    }
+
+    EditModel& m_model;
+    bool m_rightToLeft;
+};
+
+} // namespace
+
+// What each editing key does to the text, caret and selection, as QLineEdit and QPlainTextEdit
+// do it.
+TEST(EditController, KeysChangeTextCaretAndSelectionAsQtsBoxesDo)
+{
+    using Op = KeyOperation;
+    constexpr auto kBack = Direction::Backward;
+    constexpr auto kFwd = Direction::Forward;
+    struct Row
+    {
+        const char* name;
+        bool multiLine;
+        bool rightToLeft;
+        const char* start;
+        std::size_t anchor, caret;
+        std::vector<KeyAction> keys;
+        State expected;
+        std::ptrdiff_t scrolled = 0;
+    } const rows[] = {
+        {"one line: Ctrl+Backspace takes the word before", false, false, "hello world", 11, 11,
+            {{Op::DeleteWord, kBack}}, {"hello ", 6, 6}},
+        {"one line: Ctrl+Delete takes the word and its blanks", false, false, "hello world", 0, 0,
+            {{Op::DeleteWord, kFwd}}, {"world", 0, 0}},
+        {"one line: the selection grows to the word and all of it goes", false, false, "hello world", 11, 8,
+            {{Op::DeleteWord, kBack}}, {"hello ", 6, 6}},
+        {"multi-line: Ctrl+Backspace takes the word before", true, false, "ab cd", 5, 5, {{Op::DeleteWord, kBack}},
+            {"ab ", 3, 3}},
+        {"multi-line: a word key over a selection takes only the selection", true, false, "ab cd", 1, 2,
+            {{Op::DeleteWord, kFwd}}, {"a cd", 1, 1}},
+        {"one line: to the line end is to the text end", false, false, "ab\ncd", 1, 1, {{Op::DeleteToLineEnd}},
+            {"a", 1, 1}},
+        {"multi-line: to the line end is to the paragraph end", true, false, "ab\ncd", 1, 1, {{Op::DeleteToLineEnd}},
+            {"a\ncd", 1, 1}},
+        {"an arrow collapses a selection to its side", false, false, "abcd", 3, 1, {{Op::Character, kFwd}},
+            {"abcd", 3, 3}},
+        {"under Windows' bindings a one-line arrow moves from the caret", false, false, "abcd", 3, 1,
+            {{Op::Character, kFwd, false, true}}, {"abcd", 2, 2}},
+        {"multi-line arrows collapse under every binding", true, false, "abcd", 3, 1,
+            {{Op::Character, kBack, false, true}}, {"abcd", 1, 1}},
+        {"right to left: the right arrow goes back", true, true, "abc", 1, 1, {{Op::Character, kFwd}}, {"abc", 0, 0}},
+        {"right to left: the right arrow collapses to the start", true, true, "abcd", 1, 3, {{Op::Character, kFwd}},
+            {"abcd", 1, 1}},
+        {"right to left: words move on screen", true, true, "ab cd", 0, 0, {{Op::Word, kBack}}, {"ab cd", 3, 3}},
+        {"Home goes to the start of the wrapped row", true, false, "abcdefgh", 6, 6, {{Op::LineStart}},
+            {"abcdefgh", 4, 4}},
+        {"End on a wrapped row stops before the next row", true, false, "abcdefgh", 0, 0, {{Op::LineEnd}},
+            {"abcdefgh", 4, 4}},
+        {"End on a row wrapped after a blank stops before the blank", true, false, "abc defg", 0, 0,
+            {{Op::LineEnd, kFwd, true}}, {"abc defg", 3, 0}},
+        {"paragraph and document ends", true, false, "ab\ncd\nef", 4, 4,
+            {{Op::ParagraphEnd}, {Op::ParagraphStart, kFwd, true}, {Op::DocumentEnd, kFwd, true}},
+            {"ab\ncd\nef", 8, 5}},
+        {"Down keeps the column through a short row", true, false, "abc\nd\nefgh", 2, 2,
+            {{Op::Row, kFwd}, {Op::Row, kFwd}}, {"abc\nd\nefgh", 8, 8}},
+        {"Up on the first row does nothing", true, false, "abc\nd", 2, 2, {{Op::Row, kBack}}, {"abc\nd", 2, 2}},
+        {"Shift+Up on the first row selects to the start", true, false, "abc\nd", 2, 2, {{Op::Row, kBack, true}},
+            {"abc\nd", 0, 2}},
+        {"Page Down scrolls a page and moves as many rows", true, false, "ab\ncd\nef\ngh", 1, 1, {{Op::Page, kFwd}},
+            {"ab\ncd\nef\ngh", 7, 7}, 2},
+        {"the clipboard and history keys are the widget's", true, false, "ab", 0, 2,
+            {{Op::Undo}, {Op::Redo}, {Op::Cut}, {Op::Copy}, {Op::Paste}, {Op::SelectAll}}, {"ab", 2, 0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PlainBoundaries boundaries;
+        EditModel model(boundaries);
+        model.setMultiLine(row.multiLine);
+        model.setText(row.start);
+        model.select(row.anchor, row.caret);
+        FixedRows layout(model, row.rightToLeft);
+        EditController keys(model, layout);
+        bool ran = false;
+        for (const KeyAction& key : row.keys) {
+            ran = keys.run(key) || ran;
+        }
+        EXPECT_EQ(stateOf(model), row.expected);
+        EXPECT_EQ(layout.scrolled, row.scrolled);
+        EXPECT_EQ(ran, row.keys.front().operation > Op::SelectAll);
+    }
 }

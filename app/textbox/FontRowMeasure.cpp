@@ -1,6 +1,7 @@
 #include "FontRowMeasure.h"
 
 #include "Utf16.h"
+#include "Utf16Index.h"
 
 #include <QFontMetricsF>
 #include <QTextLayout>
@@ -106,7 +107,7 @@ std::size_t FontRowMeasure::fitByLayout(std::string_view text) const
     QTextLine line = layout.createLine();
     line.setLineWidth(m_width / 64.0);
     layout.endLayout();
-    return bytesForUnits(text, line.textLength());
+    return Utf16Index::positionIn(text, static_cast<std::size_t>(std::max(line.textLength(), 0)));
 }
 
 } // namespace morvalen::textbox

@@ -66,7 +66,10 @@ std::optional<KeyAction> standardKeyAction(const QKeyEvent& event, bool multiLin
 {
     for (const Binding& binding : kBindings) {
         if ((multiLine || !binding.multiLineOnly) && event.matches(binding.key)) {
-            return binding.action;
+            KeyAction action = binding.action;
+            action.fromCaret = action.operation == KeyOperation::Character && !multiLine
+                && QKeySequence::keyBindings(QKeySequence::Redo).contains(Qt::CTRL | Qt::Key_Y);
+            return action;
         }
     }
     return std::nullopt;

@@ -2,7 +2,7 @@
 // the one rule for which typed characters go in, Qt's (QInputControl::isAcceptableInput).
 #pragma once
 
-#include "EditModel.h"
+#include "EditController.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,37 +11,9 @@ class QKeyEvent;
 
 namespace morvalen::textbox {
 
-enum class KeyOperation : std::uint8_t
-{
-    Undo,
-    Redo,
-    Cut,
-    Copy,
-    Paste,
-    SelectAll,
-    DeleteWord, // to the word boundary in the direction
-    DeleteToLineEnd,
-    Delete,
-    Character, // move or select by a cluster, in the direction on screen
-    Word, // by a word, in the direction on screen
-    LineStart,
-    LineEnd,
-    ParagraphStart,
-    ParagraphEnd,
-    DocumentStart,
-    DocumentEnd,
-    Row, // up or down a row, multi-line
-    Page, // up or down a page, multi-line
-};
-
-struct KeyAction
-{
-    KeyOperation operation;
-    Direction direction = Direction::Forward;
-    bool select = false; // the anchor stays, the selection grows
-};
-
 // The operation a key press asks for, or nothing when it is no standard key of this kind of box.
+// An arrow in a one-line box moves from the caret under key bindings that put redo on Ctrl+Y
+// (Windows' only), as QLineEdit there.
 std::optional<KeyAction> standardKeyAction(const QKeyEvent& event, bool multiLine);
 // Whether the key's text is typed into the box. Format characters (joiners, direction marks),
 // private-use and astral characters count; Ctrl and Ctrl+Shift do not, AltGr (Ctrl+Alt) does. A

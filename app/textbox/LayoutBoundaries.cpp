@@ -1,6 +1,7 @@
 #include "LayoutBoundaries.h"
 
 #include "Utf16.h"
+#include "Utf16Index.h"
 
 #include <QTextLayout>
 
@@ -41,14 +42,14 @@ std::size_t LayoutBoundaries::step(const TextBuffer& text, std::size_t pos, Dire
         const std::size_t end = text.characterStart(std::min(size, pos + reach));
         const std::string window = text.copy(start, end - start);
         QTextLayout layout(decode(window));
-        const auto from = static_cast<int>(utf16Units(std::string_view(window).substr(0, pos - start)));
+        const auto from = static_cast<int>(Utf16Index::unitsIn(std::string_view(window).substr(0, pos - start)));
         const auto mode = unit == Unit::Word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
         const int to = forward ? layout.nextCursorPosition(from, mode) : layout.previousCursorPosition(from, mode);
         const bool found = forward ? to < layout.text().size() || end == size : to > 0 || start == 0;
         if (!found) {
             continue;
         }
-        const std::size_t boundary = start + bytesForUnits(window, to);
+        const std::size_t boundary = start + Utf16Index::positionIn(window, static_cast<std::size_t>(std::max(to, 0)));
         if (!m_multiLine) {
             return boundary;
         }

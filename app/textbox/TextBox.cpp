@@ -1,7 +1,6 @@
 #include "TextBox.h"
 
 #include "SnapshotMimeData.h"
-#include "TextBoxAccessible.h"
 #include "Utf16.h"
 
 #include <QAccessible>
@@ -39,7 +38,7 @@ BusyCursor::~BusyCursor()
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
     , m_model(m_boundaries, this)
-    , m_view(*this, m_model)
+    , m_view(TextView::create(*this, m_model, false))
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -48,7 +47,7 @@ TextBox::TextBox(QWidget* parent)
     setAcceptDrops(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     static const bool accessible = [] {
-        QAccessible::installFactory(&accessibleTextBox);
+        QAccessible::installFactory(&TextBox::accessibleFactory);
         return true;
     }();
     (void)accessible;
@@ -58,6 +57,11 @@ TextBox::~TextBox() = default;
 
 void TextBox::setMultiLine(bool multiLine)
 {
+    if (multiLine != isMultiLine()) {
+        const Preedit preedit = m_view->preedit();
+        m_view = TextView::create(*this, m_model, multiLine);
+        m_view->preedit() = preedit;
+    }
     m_model.setMultiLine(multiLine);
     m_boundaries.setMultiLine(multiLine);
     setSizePolicy(QSizePolicy::Expanding, multiLine ? QSizePolicy::Expanding : QSizePolicy::Fixed);
@@ -80,8 +84,8 @@ void TextBox::setUtf8(std::string text, bool knownAscii)
     m_settingText = true;
     m_model.setText(std::move(text), knownAscii);
     m_settingText = false;
-    m_view.restart();
-    m_view.ensureCaretVisible();
+    m_view->restart();
+    m_view->ensureCaretVisible();
     update();
 }
 
@@ -112,7 +116,7 @@ QString TextBox::textRange(std::size_t start, std::size_t end) const
 void TextBox::setSelection(std::size_t anchor, std::size_t caret)
 {
     m_model.select(anchor, caret);
-    m_view.ensureSelectionVisible();
+    m_view->ensureSelectionVisible();
 }
 
 qsizetype TextBox::toUtf16(std::size_t pos) const
@@ -135,12 +139,21 @@ std::size_t TextBox::previousCursorPosition(std::size_t pos, bool words)
     return m_model.step(pos, Direction::Backward, words ? Unit::Word : Unit::Character);
 }
 
+QAccessibleInterface* TextBox::accessibleFactory(const QString& className, QObject* object)
+{
+    auto* box = qobject_cast<TextBox*>(object);
+    if (box == nullptr || className != QLatin1String(staticMetaObject.className())) {
+        return nullptr;
+    }
+    return accessibleText(box, *box);
+}
+
 // ---- What the model reports
 
 void TextBox::textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength)
 {
-    m_view.edited(pos);
-    announceReplacement(*this, pos, removed, insertedLength, m_settingText);
+    m_view->edited(pos);
+    announce(*this, *this, TextReplaced {pos, &removed, insertedLength, m_settingText});
     update();
 }
 
@@ -154,13 +167,13 @@ void TextBox::selectionMoved(Selection before)
     if (hadSelection || hasSelectedText()) {
         emit selectionChanged();
     }
-    announceSelection(*this, before.caret, hadSelection || m_clearing);
+    announce(*this, *this, SelectionMoved {before.caret, hadSelection || m_clearing});
 }
 
 // After an edit: the caret in view and shown.
-void TextBox::edited()
+void TextBox::textEdited()
 {
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     restartBlink();
     update();
 }
@@ -169,7 +182,7 @@ void TextBox::edited()
 
 void TextBox::invalidateLayout()
 {
-    m_view.invalidate();
+    m_view->invalidate();
     update();
 }
 
@@ -182,7 +195,7 @@ void TextBox::paintEvent(QPaintEvent* event)
     panel.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, this);
     panel.state |= QStyle::State_Sunken;
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-    m_view.paint(painter, event->rect(), hasFocus() && m_caretShown);
+    m_view->paint(painter, event->rect(), hasFocus() && m_caretShown);
 }
 
 void TextBox::resizeEvent(QResizeEvent*)
@@ -200,7 +213,7 @@ void TextBox::changeEvent(QEvent* event)
 
 void TextBox::scrollRows(std::ptrdiff_t rows)
 {
-    if (m_view.scrollRows(rows)) {
+    if (m_view->scrollRows(rows)) {
         update();
     }
 }
@@ -215,7 +228,7 @@ void TextBox::restartBlink()
         m_blink.stop();
     }
     if (!m_blink.isActive() || hasFocus()) {
-        update(m_view.caretRect());
+        update(m_view->caretRect());
     }
 }
 
@@ -224,12 +237,11 @@ void TextBox::timerEvent(QTimerEvent* event)
     if (event->timerId() == m_blink.timerId()) {
         // Only the caret's rectangle repaints; the rows around it stay as they are.
         m_caretShown = !m_caretShown;
-        update(m_view.caretRect());
+        update(m_view->caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
-        const QRect area = m_view.contents();
-        if (isMultiLine()) {
-            scrollRows(m_lastMouse.y() < area.top() ? -1 : m_lastMouse.y() > area.bottom() ? 1 : 0);
-        }
+        // Only a wrapped view scrolls by rows; a one-line view follows the caret sideways.
+        const QRect area = m_view->contents();
+        scrollRows(m_lastMouse.y() < area.top() ? -1 : m_lastMouse.y() > area.bottom() ? 1 : 0);
         moveCaret(positionAt(m_lastMouse), true);
     } else if (event->timerId() == m_tripleClick.timerId()) {
         m_tripleClick.stop();
@@ -243,13 +255,13 @@ void TextBox::insert(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Typing);
-    edited();
+    textEdited();
 }
 
 void TextBox::del()
 {
     m_model.deleteForward();
-    edited();
+    textEdited();
 }
 
 // As QLineEdit: the whole text goes without being selected first, and the selection it leaves
@@ -259,20 +271,20 @@ void TextBox::clear()
     m_clearing = true;
     m_model.replace(0, buffer().size(), {}, EditKind::Other);
     m_clearing = false;
-    edited();
+    textEdited();
 }
 
 void TextBox::undo()
 {
     m_model.undo();
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
 }
 
 void TextBox::redo()
 {
     m_model.redo();
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
 }
 
@@ -283,35 +295,13 @@ void TextBox::selectAll()
     m_model.selectAll();
     // As QPlainTextEdit, a multi-line box keeps its view: the end of a long text is not laid out.
     if (!isMultiLine()) {
-        m_view.ensureCaretVisible();
+        m_view->ensureCaretVisible();
     }
 }
 
 void TextBox::deselect()
 {
     setSelection(cursorPosition(), cursorPosition());
-}
-
-void TextBox::moveCaret(std::size_t pos, bool keepAnchor)
-{
-    m_model.moveTo(pos, keepAnchor);
-    m_view.ensureCaretVisible();
-    restartBlink();
-    updateMicroFocus();
-}
-
-void TextBox::moveVertically(int rows, bool keepAnchor)
-{
-    if (!isMultiLine()) {
-        return;
-    }
-    const auto move = m_view.verticalTarget(rows, keepAnchor);
-    if (!move) {
-        return;
-    }
-    const auto goal = move->keepsColumn ? m_model.goalColumn() : std::nullopt;
-    moveCaret(move->target, keepAnchor);
-    m_model.setGoalColumn(goal);
 }
 
 // ---- Clipboard
@@ -329,7 +319,7 @@ void TextBox::cut()
     if (hasSelectedText()) {
         copy();
         m_model.removeSelection();
-        edited();
+        textEdited();
     }
 }
 
@@ -349,7 +339,7 @@ void TextBox::paste()
         const QByteArray bytes = offered->hasFormat(utf8) ? offered->data(utf8) : offered->text().toUtf8();
         m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Other);
     }
-    edited();
+    textEdited();
 }
 
 void TextBox::updateSelectionClipboard() const
@@ -428,12 +418,12 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     const std::size_t end = around.second;
     const auto local = [&](std::size_t pos) {
         pos = std::clamp(pos, start, end);
-        return static_cast<int>(textRange(start, pos).size());
+        return static_cast<int>(toUtf16(pos) - toUtf16(start));
     };
     auto* self = const_cast<TextBox*>(this);
     switch (query) {
     case Qt::ImEnabled: return isEnabled();
-    case Qt::ImCursorRectangle: return self->m_view.caretRect();
+    case Qt::ImCursorRectangle: return self->m_view->caretRect();
     case Qt::ImAnchorRectangle: return self->characterRect(anchorPosition());
     case Qt::ImFont: return font();
     case Qt::ImCursorPosition: return local(cursorPosition());
@@ -455,7 +445,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
     // Positions in the event count UTF-16 units in the neighbourhood the queries showed.
     const auto position = [this](qsizetype units) {
         const auto [start, end] = neighbourhood();
-        return start + bytesForUnits(buffer().copy(start, end - start), std::max<qsizetype>(0, units));
+        return std::min(end, fromUtf16(toUtf16(start) + std::max<qsizetype>(0, units)));
     };
     const QString commit = event->commitString();
     if (!commit.isEmpty() || event->replacementLength() > 0) {
@@ -478,7 +468,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
     if (commit.isEmpty() && !event->preeditString().isEmpty() && hasSelectedText()) {
         m_model.removeSelection();
     }
-    Preedit& preedit = m_view.preedit();
+    Preedit& preedit = m_view->preedit();
     preedit.text = event->preeditString();
     preedit.cursor = static_cast<int>(preedit.text.size());
     preedit.formats.clear();
@@ -492,7 +482,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event)
             setSelection(position(attribute.start), position(attribute.start + attribute.length));
         }
     }
-    m_view.ensureCaretVisible();
+    m_view->ensureCaretVisible();
     update();
     updateMicroFocus();
 }

@@ -9,8 +9,10 @@
 // accessibility. Positions in this interface are byte offsets into the UTF-8 text.
 #pragma once
 
+#include "EditController.h"
 #include "EditModel.h"
 #include "LayoutBoundaries.h"
+#include "TextBoxAccessible.h"
 #include "TextBuffer.h"
 #include "TextView.h"
 
@@ -19,6 +21,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,8 +29,6 @@
 class QMenu;
 
 namespace morvalen::textbox {
-
-struct KeyAction;
 
 // The platform's wait cursor over the whole application while it lives: a command or a paste of
 // a long text keeps the event loop from the pointer for a while. Nested ones stack; the buttons
@@ -41,7 +42,7 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-class TextBox : public QWidget, private EditObserver
+class TextBox : public QWidget, private EditObserver, private LayoutQueries, private AccessibleText
 {
     Q_OBJECT
     Q_PROPERTY(bool multiLine READ isMultiLine WRITE setMultiLine)
@@ -52,7 +53,7 @@ public:
     explicit TextBox(QWidget* parent = nullptr);
     ~TextBox() override;
 
-    bool isMultiLine() const noexcept { return m_model.isMultiLine(); }
+    bool isMultiLine() const noexcept override { return m_model.isMultiLine(); }
     void setMultiLine(bool multiLine);
     // Text copied from a secret box is marked for clipboard managers, which then keep it out of
     // their history; the clipboard itself is left alone.
@@ -62,39 +63,39 @@ public:
     // Setting the text from code puts the caret at the start of a multi-line box and at the end
     // of a one-line box and clears the undo history, as Qt's boxes do.
     QString text() const;
-    void setText(const QString& text);
+    void setText(const QString& text) override;
     // Takes the string over without copying it; knownAscii saves a pass over a long text that
     // is ASCII by construction.
     void setUtf8(std::string text, bool knownAscii = false);
     // The whole text in one piece, valid until the next change.
     std::string_view utf8();
-    const TextBuffer& buffer() const noexcept { return m_model.text(); }
+    const TextBuffer& buffer() const noexcept override { return m_model.text(); }
 
-    std::size_t cursorPosition() const noexcept { return m_model.caret(); }
-    std::size_t anchorPosition() const noexcept { return m_model.anchor(); }
+    std::size_t cursorPosition() const noexcept override { return m_model.caret(); }
+    std::size_t anchorPosition() const noexcept override { return m_model.anchor(); }
     bool hasSelectedText() const noexcept { return m_model.hasSelection(); }
-    std::size_t selectionStart() const noexcept { return m_model.selectionStart(); }
-    std::size_t selectionEnd() const noexcept { return m_model.selectionEnd(); }
+    std::size_t selectionStart() const noexcept override { return m_model.selectionStart(); }
+    std::size_t selectionEnd() const noexcept override { return m_model.selectionEnd(); }
     QString selectedText() const;
     // Puts the anchor at anchor and the caret at caret, each moved to a character's start.
-    void setSelection(std::size_t anchor, std::size_t caret);
+    void setSelection(std::size_t anchor, std::size_t caret) override;
     void setCursorPosition(std::size_t pos) { setSelection(pos, pos); }
 
     bool isUndoAvailable() const noexcept { return m_model.canUndo(); }
     bool isRedoAvailable() const noexcept { return m_model.canRedo(); }
 
     // Text offsets in UTF-16 code units, as accessibility and input methods count them.
-    qsizetype toUtf16(std::size_t pos) const;
-    std::size_t fromUtf16(qsizetype offset) const;
+    qsizetype toUtf16(std::size_t pos) const override;
+    std::size_t fromUtf16(qsizetype offset) const override;
     // The text of [start, end) as Qt strings hold it.
-    QString textRange(std::size_t start, std::size_t end) const;
+    QString textRange(std::size_t start, std::size_t end) const override;
     // The row that holds pos, as [start, end) without its line break.
-    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) { return m_view.rowAround(pos); }
+    std::pair<std::size_t, std::size_t> rowAround(std::size_t pos) override { return m_view->rowAround(pos); }
     // Where the character at pos stands, in widget coordinates; empty when it is out of view.
-    QRect characterRect(std::size_t pos) { return m_view.characterRect(pos); }
-    std::size_t positionAt(QPoint point) { return m_view.positionAt(point); }
+    QRect characterRect(std::size_t pos) override { return m_view->characterRect(pos); }
+    std::size_t positionAt(QPoint point) override { return m_view->positionAt(point); }
     // Cluster and word boundaries as Qt's text layout finds them.
-    std::size_t nextCursorPosition(std::size_t pos, bool words);
+    std::size_t nextCursorPosition(std::size_t pos, bool words) override;
     std::size_t previousCursorPosition(std::size_t pos, bool words);
 
     QMenu* createStandardContextMenu();
@@ -105,11 +106,11 @@ public:
 public Q_SLOTS:
     void selectAll();
     void deselect();
-    void insert(const QString& text);
+    void insert(const QString& text) override;
     void cut();
     void copy() const;
     void paste();
-    void del();
+    void del() override;
     void undo();
     void redo();
     void clear();
@@ -142,12 +143,20 @@ private:
     // EditObserver
     void textReplaced(std::size_t pos, const TextSnapshot& removed, std::size_t insertedLength) override;
     void selectionMoved(Selection before) override;
+    static QAccessibleInterface* accessibleFactory(const QString& className, QObject* object);
 
-    void edited();
-    void run(const KeyAction& action);
+    // LayoutQueries, for the editing keys
+    bool rightToLeft(std::size_t pos) override { return m_view->rightToLeft(pos); }
+    std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor) override
+    {
+        return m_view->verticalTarget(rows, keepAnchor);
+    }
+    int visibleRows() override { return m_view->visibleRows(); }
+    void scrollRows(std::ptrdiff_t rows) override;
+    void caretMoved() override;
+    void textEdited() override;
+
     void moveCaret(std::size_t pos, bool keepAnchor);
-    void moveVertically(int rows, bool keepAnchor);
-    void scrollRows(std::ptrdiff_t rows);
     void updateSelectionClipboard() const;
     void restartBlink();
     std::pair<std::size_t, std::size_t> neighbourhood() const;
@@ -155,7 +164,8 @@ private:
 
     LayoutBoundaries m_boundaries;
     EditModel m_model;
-    TextView m_view;
+    std::unique_ptr<TextView> m_view;
+    EditController m_keys {m_model, *this};
     bool m_secret = false;
     bool m_settingText = false; // the model's report comes from setUtf8
     bool m_clearing = false;

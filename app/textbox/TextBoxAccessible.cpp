@@ -1,11 +1,12 @@
 #include "TextBoxAccessible.h"
 
-#include "TextBox.h"
+#include "TextBuffer.h"
 #include "Utf16.h"
 
 #include <QAccessibleWidget>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
+#include <QWidget>
 #include <algorithm>
 #include <cstring>
 
@@ -46,8 +47,9 @@ class TextBoxAccessible : public QAccessibleWidget,
                           public QAccessibleEditableTextInterface
 {
 public:
-    explicit TextBoxAccessible(TextBox* box)
-        : QAccessibleWidget(box, QAccessible::EditableText)
+    TextBoxAccessible(QWidget* widget, AccessibleText& box)
+        : QAccessibleWidget(widget, QAccessible::EditableText)
+        , m_box(box)
     {
     }
 
@@ -73,13 +75,13 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
-        return kind == QAccessible::Value ? box()->text() : QAccessibleWidget::text(kind);
+        return kind == QAccessible::Value ? box().textRange(0, buffer().size()) : QAccessibleWidget::text(kind);
     }
 
     void setText(QAccessible::Text kind, const QString& text) override
     {
         if (kind == QAccessible::Value) {
-            box()->setText(text);
+            box().setText(text);
         } else {
             QAccessibleWidget::setText(kind, text);
         }
@@ -90,27 +92,27 @@ public:
     void selection(int index, int* start, int* end) const override
     {
         *start = *end = 0;
-        if (index == 0 && box()->hasSelectedText()) {
-            *start = units(box()->selectionStart());
-            *end = units(box()->selectionEnd());
+        if (index == 0 && hasSelection()) {
+            *start = units(box().selectionStart());
+            *end = units(box().selectionEnd());
         }
     }
-    int selectionCount() const override { return box()->hasSelectedText() ? 1 : 0; }
+    int selectionCount() const override { return hasSelection() ? 1 : 0; }
     void addSelection(int start, int end) override { setSelection(0, start, end); }
     void removeSelection(int index) override
     {
         if (index == 0) {
-            box()->deselect();
+            box().setSelection(box().cursorPosition(), box().cursorPosition());
         }
     }
     void setSelection(int index, int start, int end) override
     {
         if (index == 0) {
-            box()->setSelection(bytes(start), bytes(end));
+            box().setSelection(bytes(start), bytes(end));
         }
     }
-    int cursorPosition() const override { return units(box()->cursorPosition()); }
-    void setCursorPosition(int position) override { box()->setCursorPosition(bytes(position)); }
+    int cursorPosition() const override { return units(box().cursorPosition()); }
+    void setCursorPosition(int position) override { moveCaret(bytes(position)); }
     // Offsets inside a surrogate pair give its halves, as Qt strings do.
     QString text(int start, int end) const override
     {
@@ -119,9 +121,9 @@ public:
             return {};
         }
         const std::size_t from = floorBytes(start);
-        return box()->textRange(from, bytes(end)).mid(start - units(from), end - start);
+        return box().textRange(from, bytes(end)).mid(start - units(from), end - start);
     }
-    int characterCount() const override { return units(box()->buffer().size()); }
+    int characterCount() const override { return units(box().buffer().size()); }
 
     // The font's advance and height, as Qt's boxes give them, where the view shows the character.
     QRect characterRect(int offset) const override
@@ -129,27 +131,27 @@ public:
         if (offset < 0 || offset >= characterCount()) {
             return {};
         }
-        const QRect shown = box()->characterRect(floorBytes(offset));
+        const QRect shown = box().characterRect(floorBytes(offset));
         if (shown.isEmpty()) {
             return {};
         }
         const QString character = text(offset, offset + 1);
-        const QFontMetrics metrics(box()->font());
+        const QFontMetrics metrics(widget()->font());
         // A line break measures as the paragraph separator a text document holds it as.
         const QSize size(metrics.horizontalAdvance(
                              character == QLatin1String("\n") ? QString(QChar::ParagraphSeparator) : character),
             metrics.height());
-        return QRect(box()->mapToGlobal(shown.topLeft()), size);
+        return QRect(widget()->mapToGlobal(shown.topLeft()), size);
     }
     int offsetAtPoint(const QPoint& point) const override
     {
-        return units(box()->positionAt(box()->mapFromGlobal(point)));
+        return units(box().positionAt(widget()->mapFromGlobal(point)));
     }
     void scrollToSubstring(int start, int end) override
     {
         // As QLineEdit: the caret moves there, which scrolls it into view.
-        box()->setCursorPosition(bytes(end));
-        box()->setCursorPosition(bytes(start));
+        moveCaret(bytes(end));
+        moveCaret(bytes(start));
     }
 
     QString attributes(int offset, int* start, int* end) const override
@@ -187,32 +189,34 @@ public:
 
     void deleteText(int start, int end) override
     {
-        box()->setSelection(bytes(start), bytes(end));
-        box()->del();
+        box().setSelection(bytes(start), bytes(end));
+        box().del();
     }
     void insertText(int offset, const QString& text) override
     {
-        box()->setCursorPosition(bytes(offset));
-        box()->insert(text);
+        moveCaret(bytes(offset));
+        box().insert(text);
     }
     void replaceText(int start, int end, const QString& text) override
     {
-        box()->setSelection(bytes(start), bytes(end));
-        box()->insert(text);
+        box().setSelection(bytes(start), bytes(end));
+        box().insert(text);
     }
 
 private:
-    TextBox* box() const { return static_cast<TextBox*>(widget()); }
-    bool multiLine() const { return box()->isMultiLine(); }
-    int units(std::size_t pos) const { return static_cast<int>(box()->toUtf16(pos)); }
-    std::size_t bytes(int offset) const { return box()->fromUtf16(offset); }
+    AccessibleText& box() const { return m_box; }
+    bool hasSelection() const { return box().selectionStart() != box().selectionEnd(); }
+    void moveCaret(std::size_t pos) { box().setSelection(pos, pos); }
+    bool multiLine() const { return box().isMultiLine(); }
+    int units(std::size_t pos) const { return static_cast<int>(box().toUtf16(pos)); }
+    std::size_t bytes(int offset) const { return box().fromUtf16(offset); }
     // The start of the character that holds the unit at offset.
     std::size_t floorBytes(int offset) const
     {
         const std::size_t pos = bytes(offset);
         return units(pos) > offset ? buffer().previousCharacter(pos) : pos;
     }
-    const TextBuffer& buffer() const { return box()->buffer(); }
+    const TextBuffer& buffer() const { return box().buffer(); }
 
     QString answer(Range range, int* start, int* end) const
     {
@@ -226,7 +230,7 @@ private:
     {
         from = buffer().characterStart(from);
         to = buffer().characterStart(to);
-        return {box()->textRange(from, to), units(from)};
+        return {box().textRange(from, to), units(from)};
     }
 
     // The paragraph around pos as [start, end) without its line break, looked for within kReach.
@@ -367,7 +371,7 @@ private:
             if (units(pos) != offset) {
                 return {offset, offset + 1}; // inside a surrogate pair, as a text cursor steps
             }
-            return {offset, offset == count ? offset : units(box()->nextCursorPosition(pos, false))};
+            return {offset, offset == count ? offset : units(box().nextCursorPosition(pos, false))};
         case QAccessible::WordBoundary: {
             const int start = startOfWord(pos);
             return {start, endOfWord(bytes(start))};
@@ -376,10 +380,10 @@ private:
         case QAccessible::LineBoundary: {
             // A wrapped row ends before the blank it broke at; the last row of a paragraph
             // before its line break.
-            const auto [start, end] = box()->rowAround(pos);
+            const auto [start, end] = box().rowAround(pos);
             const bool wrapped = end < buffer().size() && buffer().at(end) != '\n' && end > start;
             const std::size_t last = wrapped ? buffer().previousCharacter(end) : end;
-            const bool blank = wrapped && box()->textRange(last, end).front().isSpace();
+            const bool blank = wrapped && box().textRange(last, end).front().isSpace();
             return {units(start), units(blank ? last : end)};
         }
         case QAccessible::ParagraphBoundary: {
@@ -477,7 +481,7 @@ private:
             *start = textEnd;
             *end = blockEnd;
         }
-        const QFont font = box()->font();
+        const QFont font = widget()->font();
         QString attributes;
         const auto add = [&](const char* key, const QString& value) {
             attributes += QLatin1String(key) + QLatin1Char(':') + value + QLatin1Char(';');
@@ -501,17 +505,15 @@ private:
         add("text-align", QStringLiteral("left"));
         return attributes;
     }
+
+    AccessibleText& m_box;
 };
 
 } // namespace
 
-QAccessibleInterface* accessibleTextBox(const QString& className, QObject* object)
+QAccessibleInterface* accessibleText(QWidget* widget, AccessibleText& box)
 {
-    auto* box = qobject_cast<TextBox*>(object);
-    if (box == nullptr || className != QLatin1String(TextBox::staticMetaObject.className())) {
-        return nullptr;
-    }
-    return new TextBoxAccessible(box);
+    return new TextBoxAccessible(widget, box);
 }
 
 } // namespace morvalen::textbox

@@ -15,91 +15,37 @@
 #include <QStyleHints>
 #include <QTimer>
 #include <QWheelEvent>
-#include <cctype>
 #include <cstdlib>
 
 namespace morvalen::textbox {
-void TextBox::run(const KeyAction& action)
+void TextBox::moveCaret(std::size_t pos, bool keepAnchor)
 {
-    const bool select = action.select;
-    const bool forward = action.direction == Direction::Forward;
-    const std::size_t caret = cursorPosition();
-    // Asked only by the arrows, which are the keys that need it.
-    const auto onScreen
-        = [&] { return forward != m_view.rightToLeft(caret) ? Direction::Forward : Direction::Backward; };
-    switch (action.operation) {
-    case KeyOperation::Undo: undo(); break;
-    case KeyOperation::Redo: redo(); break;
-    case KeyOperation::Cut: cut(); break;
-    case KeyOperation::Copy: copy(); break;
-    case KeyOperation::Paste: paste(); break;
-    case KeyOperation::SelectAll: selectAll(); break;
-    case KeyOperation::DeleteWord:
-        if (!isMultiLine()) {
-            // As QLineEdit: the selection grows to the word boundary and all of it goes.
-            moveCaret(m_model.step(caret, action.direction, Unit::Word), true);
-            if (hasSelectedText() || forward) {
-                del();
-            }
-        } else if (hasSelectedText()) {
-            del();
-        } else {
-            // Nothing to take at either end: the character beyond stays.
-            const std::size_t boundary = m_model.step(caret, action.direction, Unit::Word);
-            m_model.replace(std::min(caret, boundary), std::max(caret, boundary), {}, EditKind::Other);
-            edited();
-        }
-        break;
-    case KeyOperation::DeleteToLineEnd:
-        if (hasSelectedText()) {
-            del();
-        } else {
-            m_model.replace(caret, isMultiLine() ? m_model.paragraphEnd(caret) : buffer().size(), {}, EditKind::Other);
-            edited();
-        }
-        break;
-    case KeyOperation::Delete: del(); break;
-    case KeyOperation::Character: {
-        // An arrow without Shift collapses a selection to the side it points at, except in a
-        // one-line box under Windows' key bindings (the only ones with Ctrl+Y for redo), where it
-        // moves from the caret as QLineEdit does there.
-        const bool windows = QKeySequence::keyBindings(QKeySequence::Redo).contains(Qt::CTRL | Qt::Key_Y);
-        if (!select && hasSelectedText() && (isMultiLine() || !windows)) {
-            const bool end = isMultiLine() ? onScreen() == Direction::Forward : forward;
-            moveCaret(end ? selectionEnd() : selectionStart(), false);
-        } else {
-            moveCaret(m_model.step(caret, onScreen(), Unit::Character), select);
-        }
-        break;
-    }
-    case KeyOperation::Word: moveCaret(m_model.step(caret, onScreen(), Unit::Word), select); break;
-    case KeyOperation::LineStart: moveCaret(rowAround(caret).first, select); break;
-    case KeyOperation::LineEnd: {
-        const auto [start, end] = rowAround(caret);
-        // As QPlainTextEdit: a wrapped row ends where the next one starts, or before its last blank.
-        const bool wrapped = end < buffer().size() && buffer().at(end) != '\n' && end > start;
-        const bool blank = wrapped && std::isspace(static_cast<unsigned char>(buffer().at(end - 1))) != 0;
-        moveCaret(blank ? end - 1 : end, select);
-        break;
-    }
-    case KeyOperation::ParagraphStart: moveCaret(m_model.paragraphStart(caret), select); break;
-    case KeyOperation::ParagraphEnd: moveCaret(m_model.paragraphEnd(caret), select); break;
-    case KeyOperation::DocumentStart: moveCaret(0, select); break;
-    case KeyOperation::DocumentEnd: moveCaret(buffer().size(), select); break;
-    case KeyOperation::Row: moveVertically(forward ? 1 : -1, select); break;
-    case KeyOperation::Page: {
-        const int rows = forward ? m_view.visibleRows() : -m_view.visibleRows();
-        scrollRows(rows);
-        moveVertically(rows, select);
-        break;
-    }
-    }
+    m_model.moveTo(pos, keepAnchor);
+    caretMoved();
+}
+
+void TextBox::caretMoved()
+{
+    m_view->ensureCaretVisible();
+    restartBlink();
+    updateMicroFocus();
 }
 
 void TextBox::keyPressEvent(QKeyEvent* event)
 {
     if (const auto action = standardKeyAction(*event, isMultiLine())) {
-        run(*action);
+        // The clipboard, undo and select all are the widget's; the controller takes the rest.
+        if (!m_keys.run(*action)) {
+            switch (action->operation) {
+            case KeyOperation::Undo: undo(); break;
+            case KeyOperation::Redo: redo(); break;
+            case KeyOperation::Cut: cut(); break;
+            case KeyOperation::Copy: copy(); break;
+            case KeyOperation::Paste: paste(); break;
+            case KeyOperation::SelectAll: selectAll(); break;
+            default: break;
+            }
+        }
         event->accept();
         // As QLineEdit: a selection the keys leave is the X11 selection.
         updateSelectionClipboard();
@@ -108,21 +54,21 @@ void TextBox::keyPressEvent(QKeyEvent* event)
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
     if (event->key() == Qt::Key_Backspace && modifiers == Qt::NoModifier) {
         m_model.backspace();
-        edited();
+        textEdited();
         event->accept();
         return;
     }
     if (isMultiLine() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && modifiers == Qt::NoModifier) {
         m_model.insert("\n", EditKind::Other);
-        edited();
+        textEdited();
         event->accept();
         return;
     }
     if (isAcceptableInput(*event, isMultiLine())) {
         const QByteArray bytes = event->text().toUtf8();
         m_model.insert(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())), EditKind::Typing);
-        edited();
+        textEdited();
         event->accept();
         return;
     }
@@ -195,10 +141,7 @@ void TextBox::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     m_lastMouse = event->position().toPoint();
-    const QRect area = m_view.contents();
-    const bool outside = isMultiLine() ? (m_lastMouse.y() < area.top() || m_lastMouse.y() > area.bottom())
-                                       : (m_lastMouse.x() < area.left() || m_lastMouse.x() > area.right());
-    if (outside) {
+    if (m_view->beyondView(m_lastMouse)) {
         m_autoScroll.start(50, this);
     } else {
         m_autoScroll.stop();
@@ -250,7 +193,7 @@ void TextBox::mouseReleaseEvent(QMouseEvent* event)
         if (!text.isEmpty()) {
             moveCaret(positionAt(event->position().toPoint()), false);
             m_model.insert(std::string(text.constData(), static_cast<std::size_t>(text.size())), EditKind::Other);
-            edited();
+            textEdited();
         }
     }
 }
@@ -294,7 +237,7 @@ void TextBox::dropEvent(QDropEvent* event)
     const std::size_t pos = positionAt(event->position().toPoint());
     moveCaret(pos, false);
     m_model.insert(std::string(text.constData(), static_cast<std::size_t>(text.size())), EditKind::Other);
-    edited();
+    textEdited();
     setSelection(pos, cursorPosition());
     event->acceptProposedAction();
 }

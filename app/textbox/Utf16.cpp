@@ -31,37 +31,6 @@ QString decode(std::string_view bytes)
     return text;
 }
 
-namespace {
-
-std::size_t lengthAt(std::string_view bytes, std::size_t i) noexcept
-{
-    return static_cast<unsigned char>(bytes[i]) < 0x80 ? 1 : characterLength(bytes, i);
-}
-
-} // namespace
-
-qsizetype utf16Units(std::string_view bytes) noexcept
-{
-    qsizetype units = 0;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = lengthAt(bytes, i);
-        units += length == 4 ? 2 : 1;
-        i += length;
-    }
-    return units;
-}
-
-std::size_t bytesForUnits(std::string_view bytes, qsizetype units) noexcept
-{
-    std::size_t i = 0;
-    for (qsizetype seen = 0; i < bytes.size() && seen < units;) {
-        const std::size_t length = lengthAt(bytes, i);
-        seen += length == 4 ? 2 : 1;
-        i += length;
-    }
-    return i;
-}
-
 QString displayed(QString text)
 {
     for (QChar& c : text) {

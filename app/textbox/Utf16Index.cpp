@@ -1,5 +1,7 @@
 #include "Utf16Index.h"
 
+#include "textconv/boxtext.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -11,7 +13,34 @@ constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 // before it may now take bytes the edit put there.
 constexpr std::size_t kLongestCharacter = 4;
 
+std::size_t lengthAt(std::string_view bytes, std::size_t i) noexcept
+{
+    return static_cast<unsigned char>(bytes[i]) < 0x80 ? 1 : characterLength(bytes, i);
+}
+
 } // namespace
+
+std::size_t Utf16Index::unitsIn(std::string_view bytes) noexcept
+{
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = lengthAt(bytes, i);
+        units += unitsOfCharacter(length);
+        i += length;
+    }
+    return units;
+}
+
+std::size_t Utf16Index::positionIn(std::string_view bytes, std::size_t units) noexcept
+{
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < bytes.size() && seen < units;) {
+        const std::size_t length = lengthAt(bytes, i);
+        seen += unitsOfCharacter(length);
+        i += length;
+    }
+    return i;
+}
 
 Utf16Index::Mark Utf16Index::walk(Mark from, std::size_t limit, std::size_t unitLimit) const
 {
@@ -30,7 +59,7 @@ Utf16Index::Mark Utf16Index::walk(Mark from, std::size_t limit, std::size_t unit
             at = {at.pos + step, at.units + step};
         } else {
             const std::size_t next = m_text.nextCharacter(at.pos);
-            const std::size_t units = next - at.pos == 4 ? 2 : 1;
+            const std::size_t units = unitsOfCharacter(next - at.pos);
             if (next > limit || at.units + units > unitLimit) {
                 break;
             }

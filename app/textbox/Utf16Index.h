@@ -5,12 +5,14 @@
 // around itself. An ASCII text needs none: its byte offsets are its unit offsets.
 //
 // A byte that starts no valid UTF-8 sequence is one unit (it shows as one U+FFFD); a character of
-// four bytes is two (a surrogate pair).
+// four bytes is two (a surrogate pair). The same rule counts a piece of text on its own, as a row
+// or an input method's neighbourhood sees it.
 #pragma once
 
 #include "TextBuffer.h"
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 namespace morvalen::textbox {
@@ -20,6 +22,13 @@ class Utf16Index
 public:
     // Bytes between checkpoints; tests and the fuzzer set it short.
     static constexpr std::size_t kStride = 4096;
+
+    // Units in a piece of text.
+    static std::size_t unitsIn(std::string_view bytes) noexcept;
+    // The byte offset `units` units into a piece of text; a unit inside a surrogate pair rounds up
+    // to the end of its character; past the end is the end.
+    static std::size_t positionIn(std::string_view bytes, std::size_t units) noexcept;
+    static constexpr std::size_t unitsOfCharacter(std::size_t bytes) noexcept { return bytes == 4 ? 2 : 1; }
 
     explicit Utf16Index(const TextBuffer& text, std::size_t stride = kStride) noexcept
         : m_text(text)
