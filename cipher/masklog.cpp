@@ -11,9 +11,6 @@ namespace morvalen {
 
 MaskLog::~MaskLog()
 {
-    for (const std::unique_ptr<std::uint8_t[]>& block : m_blocks) {
-        sodium_memzero(block.get(), kBlockRecords * kRecordBytes + 1);
-    }
     for (std::uint8_t& mask : m_extraMasks) {
         sodium_memzero(&mask, 1);
     }
@@ -27,9 +24,9 @@ void MaskLog::groups(const MaskBatch& batch)
     m_extraMasks.insert(m_extraMasks.end(), batch.extraMasks.begin(), batch.extraMasks.end());
     for (const PackedGroup record : batch.groups) {
         if (m_groups == m_blocks.size() * kBlockRecords) {
-            m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockRecords * kRecordBytes + 1));
+            m_blocks.push_back(std::make_unique<SecretBlock>(kBlockRecords * kRecordBytes + 1));
         }
-        storeRecord(m_blocks.back().get() + m_groups % kBlockRecords * kRecordBytes, record);
+        storeRecord(block(m_groups) + m_groups % kBlockRecords * kRecordBytes, record);
         ++m_groups;
     }
 }
@@ -39,12 +36,28 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
     // Groups of the usual size wait here to be written together.
     std::array<PackedGroup, 64> usual;
     std::size_t waiting = 0;
+    // The masks of one longer group, wiped before their memory grows or is let go.
     std::vector<std::uint8_t> unusual;
+    const auto wipeUnusual = [&] { sodium_memzero(unusual.data(), unusual.capacity()); };
+    const auto add = [&](std::uint8_t mask) {
+        if (unusual.size() == unusual.capacity()) {
+            std::vector<std::uint8_t> larger;
+            larger.reserve(2 * unusual.capacity() + 32);
+            larger.assign(unusual.begin(), unusual.end());
+            wipeUnusual();
+            unusual.swap(larger);
+        }
+        unusual.push_back(mask);
+    };
+    struct WipedAtEnd
+    {
+        const decltype(wipeUnusual)& wipe;
+        ~WipedAtEnd() { wipe(); }
+    } wipedAtEnd {wipeUnusual};
     std::size_t nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
     std::size_t handed = 0;
     for (; handed < count && m_nextGroup < m_groups; ++handed, ++m_nextGroup) {
-        const PackedGroup record
-            = loadRecord(m_blocks[m_nextGroup / kBlockRecords].get() + m_nextGroup % kBlockRecords * kRecordBytes);
+        const PackedGroup record = loadRecord(block(m_nextGroup) + m_nextGroup % kBlockRecords * kRecordBytes);
         if (m_nextGroup != nextUnusualGroup) {
             usual[waiting++] = record;
             if (waiting == usual.size()) {
@@ -58,10 +71,12 @@ std::size_t MaskLog::replay(KeyWriter& key, std::size_t count)
         nextUnusualGroup = m_nextUnusual < m_unusual.size() ? m_unusual[m_nextUnusual].first : m_groups;
         unusual.clear();
         for (std::size_t i = 0; i < std::min<std::size_t>(size, kMasksPerDigit); ++i) {
-            unusual.push_back(static_cast<std::uint8_t>(record >> (4 * i) & 0xF));
+            add(static_cast<std::uint8_t>(record >> (4 * i) & 0xF));
         }
         while (unusual.size() < size) {
-            unusual.push_back(m_extraMasks.front());
+            add(m_extraMasks.front());
+            // Wiped where it stood: the deque lets a chunk go once its last mask is taken.
+            sodium_memzero(&m_extraMasks.front(), 1);
             m_extraMasks.pop_front();
         }
         key.group(unusual);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "keywriter.h"
+#include "textconv/secretblock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,13 @@ private:
     static constexpr std::size_t kRecordBytes = 7;
     static constexpr std::size_t kBlockRecords = std::size_t {1} << 17;
 
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
+    std::uint8_t* block(std::size_t group) const
+    {
+        return reinterpret_cast<std::uint8_t*>(m_blocks[group / kBlockRecords]->data());
+    }
+
+    // Blocks for secrets: out of core dumps, wiped when let go.
+    std::vector<std::unique_ptr<SecretBlock>> m_blocks;
     std::size_t m_groups = 0;
     // (group, size) of each group of more than 13 masks, about one in sixteen, and the masks
     // past the 13th of each, in order.
