@@ -129,16 +129,8 @@ void OneLineView::ensureCaretVisible()
     }
 }
 
-void OneLineView::ensureSelectionVisible()
+void OneLineView::showAnchor(std::size_t caret, std::size_t anchor)
 {
-    ensureCaretVisible();
-    const std::size_t caret = m_model.caret();
-    const std::size_t anchor = m_model.anchor();
-    // A selection longer than any view can show keeps just the caret in view.
-    const std::size_t reach = anchor > caret ? anchor - caret : caret - anchor;
-    if (reach == 0 || reach > kMaxRowBytes) {
-        return;
-    }
     const qreal width = room();
     if (anchor < m_scrollStart && span(anchor, caret) <= width) {
         m_scrollStart = anchor;

@@ -228,4 +228,17 @@ void TextView::paint(QPainter& painter, const QRect& exposed, bool caretShown)
     }
 }
 
+void TextView::ensureSelectionVisible()
+{
+    ensureCaretVisible();
+    const std::size_t caret = m_model.caret();
+    const std::size_t anchor = m_model.anchor();
+    // A selection longer than any view can show keeps just the caret in view; this also keeps a
+    // select-all of a long text from being laid out to its end.
+    const std::size_t reach = anchor > caret ? anchor - caret : caret - anchor;
+    if (reach != 0 && reach <= kMaxRowBytes) {
+        showAnchor(caret, anchor);
+    }
+}
+
 } // namespace morvalen::textbox

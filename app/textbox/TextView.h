@@ -69,7 +69,7 @@ public:
     // Scrolls so the caret is in view.
     virtual void ensureCaretVisible() = 0;
     // Scrolls so the caret is in view and, where the selection fits the view, all of it.
-    virtual void ensureSelectionVisible() = 0;
+    void ensureSelectionVisible();
     // Scrolls by rows, never past the last; true if the view moved. A one-line view has none.
     virtual bool scrollRows(std::ptrdiff_t) { return false; }
     // Where the caret lands `rows` rows up or down at the goal column, which it sets if unset;
@@ -108,6 +108,9 @@ protected:
     // The top-left corner of a row in view, in widget coordinates.
     virtual QPointF rowOrigin(std::ptrdiff_t rowInView) const = 0;
     virtual bool wraps() const noexcept { return false; }
+    // With the caret in view, brings the anchor in too where both fit: a selection no longer than
+    // a row's bytes, not empty.
+    virtual void showAnchor(std::size_t caret, std::size_t anchor) = 0;
 
     Row layoutRow(std::size_t start, std::size_t end, bool withPreedit) const;
     std::size_t positionInRow(std::size_t row, qreal x);
@@ -150,7 +153,6 @@ public:
         return point.x() < contents().left() || point.x() > contents().right();
     }
     void ensureCaretVisible() override;
-    void ensureSelectionVisible() override;
 
 protected:
     std::pair<std::size_t, std::size_t> rowBounds(std::size_t row) override;
@@ -161,6 +163,7 @@ protected:
     std::optional<std::size_t> shownRow(std::size_t pos) override;
     std::size_t rowsToPaint() override { return 1; }
     QPointF rowOrigin(std::ptrdiff_t rowInView) const override;
+    void showAnchor(std::size_t caret, std::size_t anchor) override;
 
 private:
     // The width the text may take, the caret's own width kept free.
@@ -188,7 +191,6 @@ public:
         return point.y() < contents().top() || point.y() > contents().bottom();
     }
     void ensureCaretVisible() override;
-    void ensureSelectionVisible() override;
     bool scrollRows(std::ptrdiff_t rows) override;
     std::optional<VerticalMove> verticalTarget(int rows, bool keepAnchor) override;
 
@@ -202,6 +204,7 @@ protected:
     std::size_t topRow() const noexcept override { return m_topRow; }
     std::size_t rowsToPaint() override;
     QPointF rowOrigin(std::ptrdiff_t rowInView) const override;
+    void showAnchor(std::size_t caret, std::size_t anchor) override;
     bool wraps() const noexcept override { return true; }
 
 private:

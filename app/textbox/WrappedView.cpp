@@ -104,17 +104,8 @@ void WrappedView::ensureCaretVisible()
     scrollRows(0);
 }
 
-void WrappedView::ensureSelectionVisible()
+void WrappedView::showAnchor(std::size_t caret, std::size_t anchor)
 {
-    ensureCaretVisible();
-    const std::size_t caret = m_model.caret();
-    const std::size_t anchor = m_model.anchor();
-    // A selection longer than any view can show keeps just the caret in view; this also keeps a
-    // select-all of a long text from being laid out to its end.
-    const std::size_t reach = anchor > caret ? anchor - caret : caret - anchor;
-    if (reach == 0 || reach > kMaxRowBytes) {
-        return;
-    }
     const std::size_t caretRow = m_rows.rowOf(caret);
     // The row of the selection's last character, which a wrapped row's end leaves behind.
     const std::size_t anchorRow = m_rows.rowOf(anchor > caret ? m_model.text().previousCharacter(anchor) : anchor);
