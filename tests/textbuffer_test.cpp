@@ -1,6 +1,7 @@
 // The text box's buffer on its own: what an edit costs (which blocks it copies), that snapshots
 // and copies keep their text, and that every block that held text is wiped when it is let go.
 // The fuzz target checks the bytes against a plain string; these check what it cannot see.
+#include "RowStarts.h"
 #include "TextBuffer.h"
 #include "support/helpers.h"
 
@@ -180,6 +181,57 @@ TEST(TextBuffer, LargeTextsStayOutOfCoreDumps)
     EXPECT_NE(mappingFlags(buffer.contiguous().data() + page).find(" dd"), std::string::npos) << "taken over";
     buffer.insert(kMebibyte, std::string_view("x"));
     EXPECT_NE(mappingFlags(buffer.contiguous().data() + page).find(" dd"), std::string::npos) << "joined";
+}
+
+} // namespace
+} // namespace morvalen::textbox
+
+namespace morvalen::textbox {
+namespace {
+
+// Row starts kept in 16-bit chunks give what a plain list of starts gives: gaps on both sides of
+// 64 KiB, chunks filled and cut short, and cut back to a row in the middle of a chunk, at a chunk's
+// first row and to the first row.
+TEST(RowStarts, AnswerAsAListOfStarts)
+{
+    struct Step
+    {
+        const char* name;
+        std::size_t rows;
+        std::size_t gap;
+        std::size_t keep; // rows kept afterwards
+    };
+    const Step steps[] = {
+        {"short rows over three chunks", 3 * RowStarts::kChunkRows, 33, 2 * RowStarts::kChunkRows + 7},
+        {"gaps of 64 KiB less one", 5, 65535, 2 * RowStarts::kChunkRows + 9},
+        {"gaps of 64 KiB and more", 4, 65536, 2 * RowStarts::kChunkRows + 10},
+        {"short rows after long ones", RowStarts::kChunkRows + 3, 1, RowStarts::kChunkRows},
+        {"back to one chunk", 10, 100000, RowStarts::kChunkRows + 1},
+        {"refilled after a cut", 2000, 2, 1},
+        {"from the first row again", 1500, 40, 1500},
+    };
+    RowStarts starts;
+    std::vector<std::size_t> model {0};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        for (std::size_t i = 0; i < step.rows; ++i) {
+            model.push_back(model.back() + step.gap);
+            starts.push_back(model.back());
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            ASSERT_EQ(starts.size(), model.size());
+            ASSERT_EQ(starts.back(), model.back());
+            for (std::size_t row = 0; row < model.size(); ++row) {
+                ASSERT_EQ(starts[row], model[row]) << "row " << row;
+                for (const std::size_t pos : {model[row], model[row] + 1, model[row] + step.gap - 1}) {
+                    const auto holder = std::upper_bound(model.begin(), model.end(), pos) - model.begin() - 1;
+                    ASSERT_EQ(starts.holderOf(pos), static_cast<std::size_t>(holder)) << "pos " << pos;
+                }
+            }
+            model.resize(std::min(step.keep, model.size()));
+            starts.truncate(step.keep);
+        }
+    }
 }
 
 } // namespace

@@ -22,7 +22,7 @@ RowTable::RowTable(const TextBuffer& text, RowMeasure& measure)
 
 void RowTable::reset()
 {
-    m_starts.assign(1, 0);
+    m_starts.reset();
     m_complete = false;
     m_lastRowLength = 0;
 }
@@ -35,8 +35,7 @@ void RowTable::edited(std::size_t pos)
     // edited character may start up to three bytes before pos: bytes inserted or erased there can
     // complete or cut short a UTF-8 sequence whose lead came earlier.
     const std::size_t before = pos - std::min<std::size_t>(pos, 3);
-    const auto holder = std::upper_bound(m_starts.begin(), m_starts.end(), before) - m_starts.begin() - 1;
-    m_starts.resize(std::max<std::size_t>(1, static_cast<std::size_t>(std::max<std::ptrdiff_t>(holder, 0))));
+    m_starts.truncate(m_starts.holderOf(before));
 }
 
 std::size_t RowTable::ensureRows(std::size_t count)
@@ -60,7 +59,7 @@ std::size_t RowTable::rowOf(std::size_t pos)
     while (!m_complete && m_starts.back() <= pos) {
         fillNext();
     }
-    return static_cast<std::size_t>(std::upper_bound(m_starts.begin(), m_starts.end(), pos) - m_starts.begin() - 1);
+    return m_starts.holderOf(pos);
 }
 
 std::size_t RowTable::rowStart(std::size_t row)

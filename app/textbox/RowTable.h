@@ -5,11 +5,11 @@
 // megabytes costs one scan, and an edit drops only the rows from just before it.
 #pragma once
 
+#include "RowStarts.h"
 #include "TextBuffer.h"
 
 #include <cstddef>
 #include <string_view>
-#include <vector>
 
 namespace morvalen::textbox {
 
@@ -55,7 +55,7 @@ private:
 
     const TextBuffer& m_text;
     RowMeasure& m_measure;
-    std::vector<std::size_t> m_starts;
+    RowStarts m_starts;
     bool m_complete = false;
     std::size_t m_lastRowLength = 0;
     std::string m_scratch;
