@@ -1,7 +1,7 @@
 // The items a screen reader asks for around an offset of a box (a character, word, sentence,
 // line or paragraph), answered as Qt's own boxes answer: QLineEdit's (the text interface's
 // defaults) for a one-line box, QPlainTextEdit's (a text cursor's moves) for a multi-line one.
-// Apart from the accessible object, which only hands these on, as they are most of its logic.
+// Kept apart from the accessible object, which only hands them on: they are most of its logic.
 #pragma once
 
 #include "TextBoxAccessible.h"
