@@ -1,5 +1,5 @@
 #include "Form1.h"
-#include "textconv/secretblock.h"
+#include "platform/harden.h"
 #include "version.h"
 
 #include <QApplication>

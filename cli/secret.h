@@ -2,6 +2,7 @@
 // tools, and memory that held them is wiped before it is given back.
 #pragma once
 
+#include "platform/harden.h"
 #include "textconv/secretblock.h"
 
 #include <cstddef>

@@ -1,12 +1,9 @@
 #include "secretblock.h"
 
 #include <cstdint>
-#include <fcntl.h>
 #include <new>
 #include <sodium.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace morvalen {
@@ -19,21 +16,6 @@ std::size_t pageSize() noexcept
 }
 
 } // namespace
-
-void hardenProcess() noexcept
-{
-    // A standard stream closed at start is held by a descriptor that can be neither read nor
-    // written, so that no file opened later takes its number and gets what was meant for it.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_PATH) != fd) {
-            break;
-        }
-    }
-    // The desktop's services reach the window through its sockets, which this leaves alone.
-    ::prctl(PR_SET_DUMPABLE, 0);
-    const rlimit none {0, 0};
-    ::setrlimit(RLIMIT_CORE, &none);
-}
 
 void wipeMemory(void* data, std::size_t size) noexcept
 {

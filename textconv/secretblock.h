@@ -7,10 +7,6 @@
 
 namespace morvalen {
 
-// Both programs' start: no core file, no reading of this process's memory by other programs of the
-// same user, and no file opened under the number of a closed standard stream. Call once, first.
-void hardenProcess() noexcept;
-
 // Zeroes size bytes at data in a way the compiler cannot drop.
 void wipeMemory(void* data, std::size_t size) noexcept;
 

@@ -1,47 +1,19 @@
+// The accessible object of a box: its state, text, selection and caret, where a character
+// stands, edits through the editable-text interface, and the format of a paragraph. The items
+// around an offset are AccessibleBoundaries' to find.
 #include "TextBoxAccessible.h"
 
+#include "AccessibleBoundaries.h"
 #include "TextBuffer.h"
-#include "Utf16.h"
 
 #include <QAccessibleWidget>
-#include <QTextBoundaryFinder>
-#include <QTextLayout>
 #include <QWidget>
 #include <algorithm>
-#include <cstring>
 
 namespace morvalen::textbox {
 namespace {
 
-// Words, sentences and paragraphs are looked for this many bytes either side of the offset asked
-// about: one longer than that (the key is one paragraph of tens of megabytes) is answered by the
-// stretch around the offset, so that no answer walks the whole text.
-constexpr std::size_t kReach = 8192;
-
-// A range of UTF-16 offsets; (-1, -1) is Qt's "no such item".
-struct Range
-{
-    int start = -1;
-    int end = -1;
-};
-
-// The text around an offset as Qt strings hold it, and where it starts.
-struct Stretch
-{
-    QString text;
-    int start = 0;
-};
-
-// Characters Qt's text engine ends words at besides blanks (QTextEngine::atWordSeparator).
-bool wordSeparator(QChar c)
-{
-    return c.unicode() < 0x80 && std::strchr(".,?!@#$:;-<>[](){}=/+%&^*'\"`~|\\", static_cast<char>(c.unicode()))
-        && c.unicode() != 0;
-}
-
 // Offsets here are UTF-16 code units, as Qt's accessibility counts them; the box counts bytes.
-// The answers are those of Qt's own boxes: QLineEdit's (the text interface's defaults) for a
-// one-line box, QPlainTextEdit's (a text cursor's moves) for a multi-line one.
 class TextBoxAccessible : public QAccessibleWidget,
                           public QAccessibleTextInterface,
                           public QAccessibleEditableTextInterface
@@ -50,6 +22,7 @@ public:
     TextBoxAccessible(QWidget* widget, AccessibleText& box)
         : QAccessibleWidget(widget, QAccessible::EditableText)
         , m_box(box)
+        , m_boundaries(box)
     {
     }
 
@@ -165,24 +138,15 @@ public:
 
     QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* start, int* end) const override
     {
-        return answer(multiLine() ? documentAt(resolved(offset), boundary) : lineAt(0, offset, boundary), start, end);
+        return answer(m_boundaries.itemAt(offset, boundary), start, end);
     }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* start, int* end) const override
     {
-        if (!multiLine()) {
-            return answer(lineAt(-1, offset, boundary), start, end);
-        }
-        // As a text cursor: before the first item it cannot move, and stays where it was.
-        const int at = resolved(offset);
-        const int before = documentAt(at, boundary).start - 1;
-        return answer(documentAt(before < 0 ? at : before, boundary), start, end);
+        return answer(m_boundaries.itemBefore(offset, boundary), start, end);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* start, int* end) const override
     {
-        if (!multiLine()) {
-            return answer(lineAt(1, offset, boundary), start, end);
-        }
-        return answer(documentAt(documentAt(resolved(offset), boundary).end, boundary), start, end);
+        return answer(m_boundaries.itemAfter(offset, boundary), start, end);
     }
 
     // ---- QAccessibleEditableTextInterface
@@ -218,243 +182,11 @@ private:
     }
     const TextBuffer& buffer() const { return box().buffer(); }
 
-    QString answer(Range range, int* start, int* end) const
+    QString answer(AccessibleBoundaries::Range range, int* start, int* end) const
     {
         *start = range.start;
         *end = range.end;
         return range.start < 0 ? QString() : text(range.start, range.end);
-    }
-
-    // [from, to) in bytes, as a stretch.
-    Stretch stretch(std::size_t from, std::size_t to) const
-    {
-        from = buffer().characterStart(from);
-        to = buffer().characterStart(to);
-        return {box().textRange(from, to), units(from)};
-    }
-
-    // The paragraph around pos as [start, end) without its line break, looked for within kReach.
-    std::pair<std::size_t, std::size_t> paragraphAround(std::size_t pos) const
-    {
-        const TextBuffer& text = buffer();
-        const std::size_t low = pos > kReach ? pos - kReach : 0;
-        const std::size_t high = std::min(text.size(), pos + kReach);
-        std::size_t start = low;
-        for (std::size_t i = pos; i > low; --i) {
-            if (text.at(i - 1) == '\n') {
-                start = i;
-                break;
-            }
-        }
-        std::size_t end = high;
-        for (std::size_t i = pos; i < high; ++i) {
-            if (text.at(i) == '\n') {
-                end = i;
-                break;
-            }
-        }
-        return {start, end};
-    }
-
-    // ---- One line, as QLineEdit: -2 is the caret, -1 the end; out of range is no item.
-
-    Range lineAt(int which, int offset, QAccessible::TextBoundaryType boundary) const
-    {
-        const int count = characterCount();
-        offset = offset == -2 ? cursorPosition() : offset == -1 ? count : offset;
-        const bool outside = which < 0 ? offset <= 0 || offset > count
-            : which > 0                ? offset < 0 || offset >= count
-                                       : offset < 0 || offset > count;
-        if (count == 0 || outside || (which == 0 && offset == count && boundary == QAccessible::CharBoundary)) {
-            return {};
-        }
-        QTextBoundaryFinder::BoundaryType type = QTextBoundaryFinder::Grapheme;
-        switch (boundary) {
-        case QAccessible::CharBoundary: break;
-        case QAccessible::WordBoundary: type = QTextBoundaryFinder::Word; break;
-        case QAccessible::SentenceBoundary: type = QTextBoundaryFinder::Sentence; break;
-        case QAccessible::LineBoundary:
-        case QAccessible::ParagraphBoundary: return lineBreaksAround(which, offset, count);
-        case QAccessible::NoBoundary: return which == 0 ? Range {0, count} : Range {};
-        }
-        const std::size_t pos = bytes(offset);
-        const Stretch around = stretch(pos > kReach ? pos - kReach : 0, pos + kReach);
-        QTextBoundaryFinder finder(type, around.text);
-        finder.setPosition(offset - around.start);
-        const auto item = [&finder] {
-            return (finder.boundaryReasons() & (QTextBoundaryFinder::StartOfItem | QTextBoundaryFinder::EndOfItem))
-                != 0;
-        };
-        Range range;
-        if (which <= 0) {
-            do {
-                if (item()) {
-                    break;
-                }
-            } while (finder.toPreviousBoundary() > 0);
-            if (which < 0) {
-                range.end = static_cast<int>(finder.position());
-                while (finder.toPreviousBoundary() > 0 && !item()) { }
-                range.start = static_cast<int>(finder.position());
-            } else {
-                range.start = static_cast<int>(finder.position());
-                // At the very end there is no next boundary (Qt's own loop would not stop there).
-                for (int to = 0; to >= 0 && to < around.text.size();) {
-                    to = static_cast<int>(finder.toNextBoundary());
-                    if (item()) {
-                        break;
-                    }
-                }
-                range.end = std::max(range.start, static_cast<int>(finder.position()));
-            }
-        } else {
-            const auto next = [&] {
-                for (;;) {
-                    const auto to = finder.toNextBoundary();
-                    if (item() || to < 0 || to >= around.text.size()) {
-                        return static_cast<int>(finder.position());
-                    }
-                }
-            };
-            range.start = next();
-            range.end = next();
-            if (range.start == -1 || range.end == -1 || range.start == range.end) {
-                return {};
-            }
-        }
-        return {range.start + around.start, range.end + around.start};
-    }
-
-    // Lines of a one-line box are its paragraphs, with their line breaks (which pasting can
-    // bring in), as QAccessibleTextInterface's default finds them.
-    Range lineBreaksAround(int which, int offset, int count) const
-    {
-        const TextBuffer& text = buffer();
-        // QString::indexOf and lastIndexOf of a line break, from an offset, in units.
-        const auto indexOf = [&](int from) {
-            const std::size_t at = text.find('\n', bytes(from));
-            return at == TextBuffer::npos ? -1 : units(at);
-        };
-        const auto lastIndexOf = [&](int from) {
-            const std::size_t at = text.findBackward('\n', bytes(from) + 1);
-            return at == TextBuffer::npos ? -1 : units(at);
-        };
-        if (which > 0) {
-            offset = indexOf(std::min(offset, count - 1));
-            if (offset < 0) {
-                return {};
-            }
-            ++offset;
-        } else if (which < 0) {
-            offset = lastIndexOf(std::max(offset - 1, 0));
-            if (offset < 0) {
-                return {};
-            }
-        }
-        Range range {offset > 0 ? lastIndexOf(offset - 1) + 1 : 0, indexOf(std::min(offset, count - 1)) + 1};
-        if (range.end <= 0 || range.end > count) {
-            range.end = count;
-        }
-        return range;
-    }
-
-    // ---- More lines, as QPlainTextEdit: an offset a text cursor cannot take leaves it at the caret.
-
-    int resolved(int offset) const { return offset < 0 || offset > characterCount() ? cursorPosition() : offset; }
-
-    Range documentAt(int offset, QAccessible::TextBoundaryType boundary) const
-    {
-        const int count = characterCount();
-        const std::size_t pos = bytes(offset);
-        switch (boundary) {
-        case QAccessible::CharBoundary:
-            if (units(pos) != offset) {
-                return {offset, offset + 1}; // inside a surrogate pair, as a text cursor steps
-            }
-            return {offset, offset == count ? offset : units(box().nextCursorPosition(pos, false))};
-        case QAccessible::WordBoundary: {
-            const int start = startOfWord(pos);
-            return {start, endOfWord(bytes(start))};
-        }
-        case QAccessible::SentenceBoundary: return sentenceAround(pos);
-        case QAccessible::LineBoundary: {
-            // A wrapped row ends before the blank it broke at; the last row of a paragraph
-            // before its line break.
-            const auto [start, end] = box().rowAround(pos);
-            const bool wrapped = end < buffer().size() && buffer().at(end) != '\n' && end > start;
-            const std::size_t last = wrapped ? buffer().previousCharacter(end) : end;
-            const bool blank = wrapped && box().textRange(last, end).front().isSpace();
-            return {units(start), units(blank ? last : end)};
-        }
-        case QAccessible::ParagraphBoundary: {
-            const auto [start, end] = paragraphAround(pos);
-            return {units(start), units(end)};
-        }
-        case QAccessible::NoBoundary: break;
-        }
-        return {0, count};
-    }
-
-    // A text cursor's StartOfWord: from just past pos back over a word, within the paragraph.
-    int startOfWord(std::size_t pos) const
-    {
-        const auto [first, last] = paragraphAround(pos);
-        if (pos == first) {
-            return units(pos);
-        }
-        const Stretch paragraph = stretch(first, last);
-        const int at = units(pos) - paragraph.start;
-        const QChar before = paragraph.text.at(at - 1);
-        if (pos == last && (before.isSpace() || wordSeparator(before))) {
-            return units(pos);
-        }
-        QTextLayout layout(paragraph.text);
-        return paragraph.start + layout.previousCursorPosition(pos < last ? at + 1 : at, QTextLayout::SkipWords);
-    }
-
-    // A text cursor's EndOfWord: over a run of separators, or else of word characters.
-    int endOfWord(std::size_t pos) const
-    {
-        const auto [first, last] = paragraphAround(pos);
-        const Stretch paragraph = stretch(pos, last);
-        int at = 0;
-        const int length = static_cast<int>(paragraph.text.size());
-        if (length == 0) {
-            return paragraph.start;
-        }
-        if (wordSeparator(paragraph.text.at(0))) {
-            while (at < length && wordSeparator(paragraph.text.at(at))) {
-                ++at;
-            }
-        } else {
-            while (at < length && !paragraph.text.at(at).isSpace() && !wordSeparator(paragraph.text.at(at))) {
-                ++at;
-            }
-        }
-        (void)first;
-        return paragraph.start + at;
-    }
-
-    Range sentenceAround(std::size_t pos) const
-    {
-        const auto [first, last] = paragraphAround(pos);
-        const Stretch paragraph = stretch(first, last);
-        const int at = units(pos) - paragraph.start;
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Sentence, paragraph.text);
-        finder.setPosition(at);
-        int previous = at;
-        if ((finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem) == 0) {
-            previous = static_cast<int>(finder.toPreviousBoundary());
-        }
-        const auto next = static_cast<int>(finder.toNextBoundary());
-        Range range {paragraph.start, paragraph.start + static_cast<int>(paragraph.text.size())};
-        if (next != -1) {
-            range.end = paragraph.start + next;
-        }
-        if (previous != -1) {
-            range.start += previous;
-        }
-        return range;
     }
 
     // The run of one format around an offset: a paragraph's text, or its line break alone; the
@@ -470,7 +202,7 @@ private:
             *start = *end = -1;
             return {};
         }
-        const auto [first, last] = paragraphAround(bytes(offset));
+        const auto [first, last] = m_boundaries.paragraphAround(bytes(offset));
         const int textStart = units(first);
         const int textEnd = units(last);
         const int blockEnd = textEnd + 1; // a paragraph's length counts its line break
@@ -507,6 +239,7 @@ private:
     }
 
     AccessibleText& m_box;
+    AccessibleBoundaries m_boundaries;
 };
 
 } // namespace

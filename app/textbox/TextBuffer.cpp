@@ -1,16 +1,13 @@
+// The piece table's edits and reads by position: pieces split, trimmed, placed and merged, the
+// block being filled, snapshots and the whole text in one piece. The blocks themselves are in
+// TextBlock.cpp, the walks over bytes and characters in TextBufferWalk.cpp.
 #include "TextBuffer.h"
 
-#include "textconv/boxtext.h"
-#include "textconv/secretblock.h"
+#include "TextBlock.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cstdint>
 #include <cstring>
-#include <new>
-#include <sodium.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <utility>
 
 namespace morvalen::textbox {
@@ -22,115 +19,8 @@ constexpr std::size_t kFirstFillBlock = 4 << 10;
 constexpr std::size_t kFillBlock = 64 << 10;
 // Inserted texts this long get a block of their own rather than a share of one.
 constexpr std::size_t kOwnBlockFrom = 16 << 10;
-// Blocks this large are kept out of core dumps: a key of any size that matters lands in one.
-constexpr std::size_t kUndumpedFrom = 1 << 20;
-
-bool isContinuation(char c) noexcept
-{
-    return (static_cast<unsigned char>(c) & 0xC0u) == 0x80u;
-}
-
-TextBuffer::ReleaseObserver& releaseObserver()
-{
-    static TextBuffer::ReleaseObserver observer;
-    return observer;
-}
-
-// The whole pages inside [data, data + length), which madvise can mark.
-std::pair<void*, std::size_t> pagesWithin(char* data, std::size_t length)
-{
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + page - 1) / page * page;
-    const std::uintptr_t last = (begin + length) / page * page;
-    if (last <= first) {
-        return {nullptr, 0};
-    }
-    return {reinterpret_cast<void*>(first), last - first};
-}
-
-// Best effort: a kernel without MADV_DONTDUMP still works, only the dump keeps the text.
-void adviseDump(char* data, std::size_t length, bool dump)
-{
-    const auto [pages, bytes] = pagesWithin(data, length);
-    if (bytes != 0) {
-        madvise(pages, bytes, dump ? MADV_DODUMP : MADV_DONTDUMP);
-    }
-}
 
 } // namespace
-
-// Either bytes of its own (mapped pages when large) or a string taken over as it is.
-class TextBlock
-{
-public:
-    explicit TextBlock(std::size_t capacity)
-        : m_capacity(capacity)
-    {
-        if (capacity >= kUndumpedFrom) {
-            m_mapped.resize(capacity);
-            m_data = m_mapped.data();
-            m_kind = Kind::Mapped;
-        } else {
-            m_data = new char[capacity];
-            m_kind = Kind::Allocated;
-        }
-    }
-
-    explicit TextBlock(std::string text)
-        : m_adopted(std::move(text))
-        , m_kind(Kind::Adopted)
-    {
-        // Its spare capacity may hold an earlier text too, so it is wiped with the rest.
-        m_adopted.resize(m_adopted.capacity());
-        m_data = m_adopted.data();
-        m_capacity = m_adopted.size();
-        if (m_capacity >= kUndumpedFrom) {
-            adviseDump(m_data, m_capacity, false);
-        }
-    }
-
-    TextBlock(const TextBlock&) = delete;
-    TextBlock& operator=(const TextBlock&) = delete;
-
-    ~TextBlock()
-    {
-        sodium_memzero(m_data, m_capacity);
-        if (const auto& observer = releaseObserver()) {
-            observer({m_data, m_capacity});
-        }
-        if (m_kind == Kind::Mapped) {
-            m_mapped.releaseWiped();
-        } else if (m_kind == Kind::Allocated) {
-            delete[] m_data;
-        } else if (m_capacity >= kUndumpedFrom) {
-            // The allocator may hand these pages out again for something else.
-            adviseDump(m_data, m_capacity, true);
-        }
-    }
-
-    char* data() noexcept { return m_data; }
-    const char* data() const noexcept { return m_data; }
-    std::size_t capacity() const noexcept { return m_capacity; }
-
-private:
-    enum class Kind
-    {
-        Mapped,
-        Allocated,
-        Adopted
-    };
-    std::string m_adopted;
-    SecretBlock m_mapped; // the memory for secrets both programs share: out of core dumps
-    char* m_data = nullptr;
-    std::size_t m_capacity = 0;
-    Kind m_kind = Kind::Adopted;
-};
-
-std::size_t utf8Length(std::string_view bytes) noexcept
-{
-    return bytes.empty() ? 1 : characterLength(bytes, 0);
-}
 
 std::string_view TextSpan::view() const noexcept
 {
@@ -145,11 +35,6 @@ std::string TextSnapshot::toString() const
         text.append(span.view());
     }
     return text;
-}
-
-void TextBuffer::observeReleases(ReleaseObserver observer)
-{
-    releaseObserver() = std::move(observer);
 }
 
 TextBuffer::TextBuffer(const TextBuffer& other)
@@ -366,68 +251,6 @@ TextSnapshot TextBuffer::erase(std::size_t pos, std::size_t length)
     return removed;
 }
 
-std::size_t TextBuffer::find(char c, std::size_t from) const noexcept
-{
-    for (std::size_t pos = from; pos < m_size;) {
-        const std::string_view part = piece(pos);
-        if (const void* hit = std::memchr(part.data(), c, part.size())) {
-            return pos + static_cast<std::size_t>(static_cast<const char*>(hit) - part.data());
-        }
-        pos += part.size();
-    }
-    return npos;
-}
-
-std::size_t TextBuffer::findBackward(char c, std::size_t before) const noexcept
-{
-    for (before = std::min(before, m_size); before > 0;) {
-        const Piece& piece = m_pieces[locate(before - 1)];
-        const std::string_view part = piece.span.view().substr(0, before - piece.start);
-        if (const void* hit = ::memrchr(part.data(), c, part.size())) {
-            return piece.start + static_cast<std::size_t>(static_cast<const char*>(hit) - part.data());
-        }
-        before = piece.start;
-    }
-    return npos;
-}
-
-std::size_t TextBuffer::nextCharacter(std::size_t pos) const noexcept
-{
-    if (pos >= m_size) {
-        return m_size;
-    }
-    char lead[4] = {};
-    const std::size_t available = std::min<std::size_t>(4, m_size - pos);
-    for (std::size_t i = 0; i < available; ++i) {
-        lead[i] = at(pos + i);
-    }
-    return pos + utf8Length({lead, available});
-}
-
-std::size_t TextBuffer::previousCharacter(std::size_t pos) const noexcept
-{
-    if (pos == 0) {
-        return 0;
-    }
-    const std::size_t start = characterStart(pos - 1);
-    return nextCharacter(start) == pos ? start : pos - 1;
-}
-
-std::size_t TextBuffer::characterStart(std::size_t pos) const noexcept
-{
-    if (pos == 0 || pos >= m_size || !isContinuation(at(pos))) {
-        return std::min(pos, m_size);
-    }
-    // A continuation byte belongs to the sequence that starts up to three bytes before it, if
-    // that sequence is valid and reaches it; otherwise it is a character of its own.
-    for (std::size_t back = 1; back <= 3 && back <= pos; ++back) {
-        if (!isContinuation(at(pos - back))) {
-            return nextCharacter(pos - back) > pos ? pos - back : pos;
-        }
-    }
-    return pos;
-}
-
 std::size_t TextBuffer::locate(std::size_t pos) const noexcept
 {
     const auto holds = [&](std::size_t index) {
@@ -538,34 +361,6 @@ void TextBuffer::mergeSmallAround(std::size_t index)
             m_pieces.begin() + static_cast<std::ptrdiff_t>(last));
         i = first;
     }
-}
-
-// Eight bytes at a time: a 70 MB key is counted in a few milliseconds when it is set.
-std::size_t TextBuffer::countNonAscii(std::string_view text) noexcept
-{
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        // One bit per byte moved to the byte's bottom, then all eight bytes summed in the top one.
-        count += static_cast<std::size_t>((((word >> 7) & 0x0101010101010101ULL) * 0x0101010101010101ULL) >> 56);
-    }
-    for (; i < text.size(); ++i) {
-        count += static_cast<unsigned char>(text[i]) >= 0x80;
-    }
-    return count;
-}
-
-std::size_t TextBuffer::countNonAscii(std::size_t pos, std::size_t length) const noexcept
-{
-    std::size_t count = 0;
-    for (std::size_t at = pos; at < pos + length;) {
-        const std::string_view part = piece(at, pos + length - at);
-        count += countNonAscii(part);
-        at += part.size();
-    }
-    return count;
 }
 
 } // namespace morvalen::textbox
