@@ -66,10 +66,8 @@ std::size_t RowStarts::holderOf(std::size_t pos) const noexcept
 void RowStarts::truncate(std::size_t count)
 {
     count = std::clamp<std::size_t>(count, 1, m_rows);
-    const std::size_t lastRow = count - 1;
-    const auto holder = std::upper_bound(m_chunks.begin(), m_chunks.end(), lastRow,
-        [](std::size_t value, const Chunk& chunk) { return value < chunk.firstRow; });
-    m_chunks.erase(holder, m_chunks.end());
+    const auto kept = &chunkOfRow(count - 1) - m_chunks.data() + 1;
+    m_chunks.erase(m_chunks.begin() + kept, m_chunks.end());
     Chunk& last = m_chunks.back();
     last.offsets.resize(count - last.firstRow);
     m_rows = count;
